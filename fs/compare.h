@@ -1,0 +1,12 @@
+// Whether a file on disk already equals a package entry: low 32 bits of the size, every
+// attribute bit, and the last-write time at DOS (two-second) resolution. Contents are never read.
+#pragma once
+
+#include "package/package.h"
+
+// DOS date in the high half, DOS time in the low half; `fallback` when the time cannot be
+// expressed as a DOS date (outside 1980-2107).
+LONG DosTimeKey(const FILETIME* time, LONG fallback);
+
+// Traces exactly one line: "NotFound [%s]", "Existing [%s]" or "Different [%s] %d, %X, %d".
+int IsSameFile(const char* path, const EntryHeader* entry);
