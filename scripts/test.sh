@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs every test of the project: builds the Linux, 32-bit and 64-bit Windows programs, runs
+# the host tests (under ASan/UBSan), and the fuzz targets for a bounded time.
+# Usage: scripts/test.sh            (after scripts/setup.sh has installed the packages)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-2}
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+step "Linux build and tests"
+cmake --preset host >/dev/null
+cmake --build --preset host -j "$jobs"
+ctest --preset host -j "$jobs"
+
+step "Windows builds (32-bit product, 64-bit twin)"
+for preset in win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+file build/win32/ZarpoUpdate.exe build/win64/ZarpoUpdate.exe
+
+if [ -x scripts/fuzz.sh ]; then
+  step "Fuzzing (bounded)"
+  scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+fi
+
+step "All tests passed"
