@@ -1,10 +1,39 @@
-// The updater's entry point.
-#include "package/package.h"
+// The updater's entry point and its whole conversation with the user: find the key disk, ask
+// before touching it, install the package, report the outcome, offer the product's setup.
+// Every box is modal with no owner window; the exit code is 0 on every path.
+#include <stdio.h>
+
+#include "app/keydisk.h"
+#include "app/messages.h"
+#include "fs/paths.h"
+#include "package/install.h"
+#include "platform/platform.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  Package package = {};
-  PackageOutcome outcome = OpenPackage(nullptr, &package);
-  ClosePackage(&package);
-  MessageBoxA(nullptr, outcome == PackageGood ? "OK" : "NG", "Zarpo", MB_OK);
+  // An empty card reader must be passed over silently, not answered by the system's own
+  // "no disk in the drive" box.
+  SetErrorMode(SEM_FAILCRITICALERRORS);
+
+  char TargetFolder[MAX_PATH];
+  if (!FindKeyDisk(TargetFolder)) {
+    MessageBoxA(nullptr, NoKeyDiskText, CaptionText, MB_OK | MB_ICONERROR);
+    return 0;
+  }
+
+  char question[256];
+  snprintf(question, sizeof question, ConfirmText, TargetFolder[0]);
+  if (MessageBoxA(nullptr, question, CaptionText, MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
+
+  if (!InstallPackage(TargetFolder)) {
+    MessageBoxA(nullptr, FailedText, CaptionText, MB_OK | MB_ICONERROR);
+    return 0;
+  }
+
+  if (MessageBoxA(nullptr, DoneText, CaptionText, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    char setup[MAX_PATH];
+    if (JoinPath(setup, nullptr, TargetFolder, SetupProgramName)) {
+      ShellExecuteA(nullptr, nullptr, setup, nullptr, nullptr, SW_SHOWNORMAL);
+    }
+  }
   return 0;
 }
