@@ -1,0 +1,36 @@
+// Writing one package entry over whatever stands at its path (read-only, hidden and system
+// files included) and removing a named file whatever its attributes.
+#include "fs/write.h"
+
+#include "fs/paths.h"
+
+int WriteEntryFile(const char* path, const BYTE* data, DWORD length, DWORD attributes,
+                   const FILETIME* lastWrite) {
+  // NORMAL means "none of the other bits"; such an entry must not override a read-only file
+  // that stands in its way, so the attributes are cleared only for the other entries.
+  const bool normal = attributes == FILE_ATTRIBUTE_NORMAL;
+  if (!normal) SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            attributes, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+
+  // A zero-length entry goes through the same single WriteFile call (of 0 bytes), which the
+  // system accepts; a NULL buffer is never handed over even then.
+  static const BYTE nothing = 0;
+  DWORD written = 0;
+  int ok = WriteFile(file, data != nullptr ? data : &nothing, length, &written, nullptr) &&
+           written == length;
+  if (ok && lastWrite != nullptr) ok = SetFileTime(file, nullptr, nullptr, lastWrite) != FALSE;
+  CloseHandle(file);
+
+  if (ok && !normal) SetFileAttributesA(path, attributes);
+  return ok;
+}
+
+void RemoveObsoleteFile(const char* folder, const char* name) {
+  char path[MAX_PATH];
+  if (!JoinPath(path, nullptr, folder, name)) return;
+  SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+  DeleteFileA(path);
+}
