@@ -1,0 +1,314 @@
+// The link-time wrappers behind faults.h: one __wrap_Name per wrapped platform call, each
+// logging the call and then either failing it as planned or handing it to __real_Name.
+#include "support/faults.h"
+
+#include <dirent.h>
+#include <stdio.h>
+#include <strings.h>
+
+namespace {
+
+struct Plan {
+  bool armed = false;
+  int nth = 0;
+  const char* name = nullptr;  // nullptr: any wrapped call
+  FaultKind kind = FaultKind::Error;
+  bool persist = false;
+  int matched = 0;  // matching calls since arming
+  int fired = 0;
+};
+
+Plan CurrentPlan;
+std::vector<const char*> CallLog;
+std::vector<std::string> CallDetails;
+std::vector<std::string> TraceLines;
+bool CaptureTrace = false;
+
+// The stand-in monitor window while trace capture is on; never a real handle of the layer.
+HWND const CaptureWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7E57F00D));
+
+bool SameName(const char* a, const char* b) { return std::string(a) == b; }
+
+std::string Describe(const char* name, LPCSTR path, const char* extra) {
+  std::string text = name;
+  if (path != nullptr) text += std::string(" ") + path;
+  if (extra != nullptr) text += std::string(" ") + extra;
+  return text;
+}
+
+// Logs the call; true when the plan says this call fails (`kind` then tells how).
+bool ShouldFail(const char* name, FaultKind* kind = nullptr, LPCSTR path = nullptr,
+                const char* extra = nullptr) {
+  CallLog.push_back(name);
+  CallDetails.push_back(Describe(name, path, extra));
+  Plan& plan = CurrentPlan;
+  if (!plan.armed) return false;
+  if (plan.name != nullptr && !SameName(plan.name, name)) return false;
+  ++plan.matched;
+  bool fail = plan.persist ? plan.matched >= plan.nth : plan.matched == plan.nth;
+  if (!fail) return false;
+  ++plan.fired;
+  if (kind != nullptr) *kind = plan.kind;
+  return true;
+}
+
+bool IsMonitorClass(LPCSTR className) {
+  return className != nullptr && !IS_INTRESOURCE(className) &&
+         strcasecmp(className, "DebugMonitor") == 0;
+}
+
+}  // namespace
+
+void FaultReset() {
+  CurrentPlan = Plan();
+  CallLog.clear();
+  CallDetails.clear();
+  TraceLines.clear();
+  CaptureTrace = false;
+}
+
+void FaultArm(int nth, const char* name, FaultKind kind, bool persist) {
+  CurrentPlan = Plan();
+  CurrentPlan.armed = true;
+  CurrentPlan.nth = nth;
+  CurrentPlan.name = name;
+  CurrentPlan.kind = kind;
+  CurrentPlan.persist = persist;
+}
+
+void FaultDisarm() { CurrentPlan.armed = false; }
+
+int FaultFired() { return CurrentPlan.fired; }
+
+int FaultCalls(const char* name) {
+  if (name == nullptr) return static_cast<int>(CallLog.size());
+  int count = 0;
+  for (const char* call : CallLog) count += SameName(name, call) ? 1 : 0;
+  return count;
+}
+
+std::vector<std::string> FaultCallLog() { return {CallLog.begin(), CallLog.end()}; }
+
+std::vector<std::string> FaultCallDetails() { return CallDetails; }
+
+void FaultCaptureTrace(bool on) { CaptureTrace = on; }
+
+std::vector<std::string> FaultTraceLines() { return TraceLines; }
+
+int OpenDescriptorCount() {
+  DIR* folder = opendir("/proc/self/fd");
+  if (folder == nullptr) return -1;
+  int count = 0;
+  while (readdir(folder) != nullptr) ++count;
+  closedir(folder);
+  return count;
+}
+
+extern "C" {
+
+HRSRC WINAPI __real_FindResourceA(HMODULE, LPCSTR, LPCSTR);
+HGLOBAL WINAPI __real_LoadResource(HMODULE, HRSRC);
+LPVOID WINAPI __real_LockResource(HGLOBAL);
+DWORD WINAPI __real_SizeofResource(HMODULE, HRSRC);
+UINT WINAPI __real_GetDriveTypeA(LPCSTR);
+BOOL WINAPI __real_GetVolumeInformationA(LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPSTR,
+                                         DWORD);
+HANDLE WINAPI __real_FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA);
+BOOL WINAPI __real_FindClose(HANDLE);
+BOOL WINAPI __real_CreateDirectoryA(LPCSTR, LPSECURITY_ATTRIBUTES);
+HANDLE WINAPI __real_CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                 HANDLE);
+BOOL WINAPI __real_WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL WINAPI __real_SetFileTime(HANDLE, const FILETIME*, const FILETIME*, const FILETIME*);
+BOOL WINAPI __real_CloseHandle(HANDLE);
+BOOL WINAPI __real_SetFileAttributesA(LPCSTR, DWORD);
+BOOL WINAPI __real_DeleteFileA(LPCSTR);
+BOOL WINAPI __real_FileTimeToDosDateTime(const FILETIME*, WORD*, WORD*);
+HWND WINAPI __real_FindWindowA(LPCSTR, LPCSTR);
+LRESULT WINAPI __real_SendMessageA(HWND, UINT, WPARAM, LPARAM);
+int WINAPI __real_MessageBoxA(HWND, LPCSTR, LPCSTR, UINT);
+HINSTANCE WINAPI __real_ShellExecuteA(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int);
+
+HRSRC WINAPI __wrap_FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
+  if (ShouldFail("FindResourceA")) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  return __real_FindResourceA(module, name, type);
+}
+
+HGLOBAL WINAPI __wrap_LoadResource(HMODULE module, HRSRC resource) {
+  if (ShouldFail("LoadResource")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  return __real_LoadResource(module, resource);
+}
+
+LPVOID WINAPI __wrap_LockResource(HGLOBAL data) {
+  if (ShouldFail("LockResource")) return nullptr;
+  return __real_LockResource(data);
+}
+
+DWORD WINAPI __wrap_SizeofResource(HMODULE module, HRSRC resource) {
+  if (ShouldFail("SizeofResource")) {
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return 0;
+  }
+  return __real_SizeofResource(module, resource);
+}
+
+UINT WINAPI __wrap_GetDriveTypeA(LPCSTR rootPath) {
+  if (ShouldFail("GetDriveTypeA", nullptr, rootPath)) return DRIVE_NO_ROOT_DIR;
+  return __real_GetDriveTypeA(rootPath);
+}
+
+BOOL WINAPI __wrap_GetVolumeInformationA(LPCSTR rootPath, LPSTR volumeName, DWORD volumeNameSize,
+                                         LPDWORD serialNumber, LPDWORD maxComponentLength,
+                                         LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                                         DWORD fileSystemNameSize) {
+  if (ShouldFail("GetVolumeInformationA", nullptr, rootPath)) {
+    SetLastError(ERROR_NOT_READY);
+    return FALSE;
+  }
+  return __real_GetVolumeInformationA(rootPath, volumeName, volumeNameSize, serialNumber,
+                                      maxComponentLength, fileSystemFlags, fileSystemName,
+                                      fileSystemNameSize);
+}
+
+HANDLE WINAPI __wrap_FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
+  if (ShouldFail("FindFirstFileA", nullptr, fileName)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return __real_FindFirstFileA(fileName, findData);
+}
+
+BOOL WINAPI __wrap_FindClose(HANDLE findHandle) {
+  if (ShouldFail("FindClose")) {
+    __real_FindClose(findHandle);
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return __real_FindClose(findHandle);
+}
+
+BOOL WINAPI __wrap_CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security) {
+  if (ShouldFail("CreateDirectoryA", nullptr, pathName)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return __real_CreateDirectoryA(pathName, security);
+}
+
+HANDLE WINAPI __wrap_CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                                 LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
+                                 DWORD flagsAndAttributes, HANDLE templateFile) {
+  char flags[64];
+  snprintf(flags, sizeof flags, "0x%X 0x%X %u 0x%X", static_cast<unsigned>(access),
+           static_cast<unsigned>(shareMode), static_cast<unsigned>(creationDisposition),
+           static_cast<unsigned>(flagsAndAttributes));
+  if (ShouldFail("CreateFileA", nullptr, fileName, flags)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return __real_CreateFileA(fileName, access, shareMode, security, creationDisposition,
+                            flagsAndAttributes, templateFile);
+}
+
+BOOL WINAPI __wrap_WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
+                             LPDWORD bytesWritten, LPOVERLAPPED overlapped) {
+  FaultKind kind = FaultKind::Error;
+  char count[16];
+  snprintf(count, sizeof count, "%u", static_cast<unsigned>(bytesToWrite));
+  if (ShouldFail("WriteFile", &kind, nullptr, count)) {
+    if (kind == FaultKind::ShortWrite) {
+      return __real_WriteFile(file, buffer, bytesToWrite / 2, bytesWritten, overlapped);
+    }
+    if (bytesWritten != nullptr) *bytesWritten = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+  }
+  return __real_WriteFile(file, buffer, bytesToWrite, bytesWritten, overlapped);
+}
+
+BOOL WINAPI __wrap_SetFileTime(HANDLE file, const FILETIME* creationTime,
+                               const FILETIME* lastAccessTime, const FILETIME* lastWriteTime) {
+  // Which of the three times are set: c, a, w for those given, - for those left alone.
+  const char given[] = {creationTime != nullptr ? 'c' : '-', lastAccessTime != nullptr ? 'a' : '-',
+                        lastWriteTime != nullptr ? 'w' : '-', '\0'};
+  if (ShouldFail("SetFileTime", nullptr, nullptr, given)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return __real_SetFileTime(file, creationTime, lastAccessTime, lastWriteTime);
+}
+
+BOOL WINAPI __wrap_CloseHandle(HANDLE object) {
+  if (ShouldFail("CloseHandle")) {
+    __real_CloseHandle(object);
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return __real_CloseHandle(object);
+}
+
+BOOL WINAPI __wrap_SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
+  char hex[16];
+  snprintf(hex, sizeof hex, "0x%X", static_cast<unsigned>(attributes));
+  if (ShouldFail("SetFileAttributesA", nullptr, fileName, hex)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return __real_SetFileAttributesA(fileName, attributes);
+}
+
+BOOL WINAPI __wrap_DeleteFileA(LPCSTR fileName) {
+  if (ShouldFail("DeleteFileA", nullptr, fileName)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  return __real_DeleteFileA(fileName);
+}
+
+BOOL WINAPI __wrap_FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime) {
+  if (ShouldFail("FileTimeToDosDateTime")) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return __real_FileTimeToDosDateTime(fileTime, fatDate, fatTime);
+}
+
+HWND WINAPI __wrap_FindWindowA(LPCSTR className, LPCSTR windowName) {
+  if (ShouldFail("FindWindowA")) return nullptr;
+  if (CaptureTrace && IsMonitorClass(className)) return CaptureWindow;
+  return __real_FindWindowA(className, windowName);
+}
+
+LRESULT WINAPI __wrap_SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (ShouldFail("SendMessageA")) return 0;
+  if (window == CaptureWindow) {
+    if (message != WM_SETTEXT) return 0;
+    TraceLines.emplace_back(reinterpret_cast<const char*>(lParam));
+    return TRUE;
+  }
+  return __real_SendMessageA(window, message, wParam, lParam);
+}
+
+int WINAPI __wrap_MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  if (ShouldFail("MessageBoxA")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
+  return __real_MessageBoxA(owner, text, caption, type);
+}
+
+HINSTANCE WINAPI __wrap_ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file,
+                                      LPCSTR parameters, LPCSTR directory, int showCommand) {
+  if (ShouldFail("ShellExecuteA", nullptr, file)) {
+    return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(2));
+  }
+  return __real_ShellExecuteA(owner, operation, file, parameters, directory, showCommand);
+}
+
+}  // extern "C"

@@ -1,0 +1,88 @@
+// Failing platform calls on demand, for the fault-tests program only.
+//
+// That program is linked with -Wl,--wrap=Name for every platform call the updater makes (the
+// list is in tests/CMakeLists.txt), so each call from the code under test lands in a
+// __wrap_Name of faults.cpp. The wrapper logs the call, and either passes it on to the real
+// function or, when an armed fault matches, answers the way Windows answers that call when it
+// fails (the failure value plus a plausible GetLastError):
+//
+//   FindResourceA, LoadResource, LockResource  NULL (1814 / 8 / -)
+//   SizeofResource                              0 (1812)
+//   GetDriveTypeA                               DRIVE_NO_ROOT_DIR
+//   GetVolumeInformationA                       FALSE, ERROR_NOT_READY
+//   FindFirstFileA                              INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND
+//   CreateDirectoryA, SetFileAttributesA        FALSE, ERROR_ACCESS_DENIED
+//   CreateFileA                                 INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED
+//   WriteFile                                   FALSE, ERROR_DISK_FULL, 0 bytes written; or with
+//                                               FaultKind::ShortWrite: half the bytes really
+//                                               written and TRUE with that smaller count
+//   SetFileTime                                 FALSE, ERROR_ACCESS_DENIED
+//   FindClose, CloseHandle                      the handle is really closed, then FALSE,
+//                                               ERROR_INVALID_HANDLE (a failing close must not
+//                                               itself leak what the test counts)
+//   DeleteFileA                                 FALSE, ERROR_SHARING_VIOLATION
+//   FileTimeToDosDateTime                       FALSE, ERROR_INVALID_PARAMETER
+//   FindWindowA                                 NULL
+//   SendMessageA                                0 (nothing delivered)
+//   MessageBoxA                                 0, ERROR_NOT_ENOUGH_MEMORY
+//   ShellExecuteA                               (HINSTANCE)2 (file not found)
+//
+// Trace capture: with FaultCaptureTrace(true), FindWindowA("DebugMonitor", ...) answers a
+// stand-in window without asking the real layer, and every WM_SETTEXT sent to it is recorded
+// (FaultTraceLines) instead of delivered. An armed fault on FindWindowA or SendMessageA still
+// wins, so "no monitor" and "a lost line" can be shown too.
+//
+// The state is global and not thread-safe; tests call FaultReset() before and after (the
+// FaultScope guard does both). Calls a test makes itself through wrapped names are counted and
+// logged like any other, so verify results with unwrapped calls (GetFileAttributesA, ReadFile)
+// or host calls.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+enum class FaultKind {
+  Error,       // the call fails outright
+  ShortWrite,  // WriteFile only: succeeds with fewer bytes than asked for
+};
+
+// No fault armed, counts and logs emptied, trace capture off.
+void FaultReset();
+
+// Makes the `nth` matching wrapped call from now fail (1 = the very next one). `name` limits
+// the match to calls of that function; nullptr matches every wrapped call. With `persist`, every
+// matching call after the nth fails as well. Arming replaces an earlier plan and restarts the
+// count of matching calls.
+void FaultArm(int nth, const char* name = nullptr, FaultKind kind = FaultKind::Error,
+              bool persist = false);
+void FaultDisarm();
+
+// How many calls the current plan has failed so far.
+int FaultFired();
+
+// Wrapped calls since the last FaultReset: of `name`, or of every function for nullptr.
+int FaultCalls(const char* name = nullptr);
+
+// Names of the wrapped calls since the last FaultReset, in the order they were made.
+std::vector<std::string> FaultCallLog();
+// The same calls with their telling arguments: "Name path" for the calls that take a path,
+// "SetFileAttributesA path 0x27", "CreateFileA path access share disposition attributes" (hex,
+// hex, decimal, hex), "WriteFile count", "SetFileTime --w" (which of the creation, access and
+// write times are given); the bare name for the others.
+std::vector<std::string> FaultCallDetails();
+
+void FaultCaptureTrace(bool on);
+std::vector<std::string> FaultTraceLines();
+
+// Open file descriptors of this process (entries of /proc/self/fd), for leak checks.
+int OpenDescriptorCount();
+
+// Resets on entry and on exit of a scope.
+struct FaultScope {
+  FaultScope() { FaultReset(); }
+  ~FaultScope() { FaultReset(); }
+  FaultScope(const FaultScope&) = delete;
+  FaultScope& operator=(const FaultScope&) = delete;
+};
