@@ -1,3 +1,105 @@
+// The package reader: finds the package resource, inflates it into one buffer, verifies length
+// and CRC-32, and walks the entries of the unpacked data in stored order.
+//
+// Every field is read byte by byte in little-endian order, so the reader neither depends on
+// the host's byte order nor reads a misaligned integer. Every bound is checked by subtraction
+// from what is left, never by adding to an offset, so 32-bit lengths near 0xFFFFFFFF cannot
+// wrap around.
+#include <stdlib.h>
+#include <string.h>
+#include <zlib.h>
+
 #include "package/package.h"
-PackageOutcome OpenPackage(HMODULE, Package* package) { package->Data = nullptr; package->Length = 0; return PackageMissing; }
-void ClosePackage(Package*) {}
+
+static DWORD ReadDword(const BYTE* bytes) {
+  return (DWORD)bytes[0] | ((DWORD)bytes[1] << 8) | ((DWORD)bytes[2] << 16) |
+         ((DWORD)bytes[3] << 24);
+}
+
+PackageOutcome OpenPackage(HMODULE module, Package* package) {
+  package->Data = nullptr;
+  package->Length = 0;
+  HRSRC found = FindResourceA(module, "Update", "ZIPFILE");
+  if (!found) return PackageMissing;
+  HGLOBAL loaded = LoadResource(module, found);
+  if (!loaded) return PackageBad;
+  const BYTE* bytes = (const BYTE*)LockResource(loaded);
+  if (!bytes) return PackageBad;
+  // The stored length in the header is what the reader goes by; the resource's real size only
+  // keeps a stored length that overstates it from reading past the resource.
+  return UnpackPackage(bytes, SizeofResource(module, found), package);
+}
+
+PackageOutcome UnpackPackage(const BYTE* resource, DWORD available, Package* package) {
+  package->Data = nullptr;
+  package->Length = 0;
+  if (!resource || available < PackageHeaderSize) return PackageBad;
+
+  PackageHeader header;
+  header.StoredLength = ReadDword(resource);
+  header.UnpackedLength = ReadDword(resource + 4);
+  header.Checksum = ReadDword(resource + 8);
+  if (header.StoredLength < PackageHeaderSize || header.StoredLength > available) {
+    return PackageBad;
+  }
+
+  // One byte for an empty package, so that a successful allocation is never mistaken for a
+  // failed one (malloc(0) may answer NULL).
+  BYTE* data = (BYTE*)malloc(header.UnpackedLength ? header.UnpackedLength : 1);
+  if (!data) return PackageBad;
+  package->Data = data;
+  package->Length = header.UnpackedLength;
+
+  // uLong is 32 bits on Windows and 64 bits on Linux; a DWORD fits either way.
+  uLongf produced = header.UnpackedLength;
+  int result = uncompress(data, &produced, resource + PackageHeaderSize,
+                          (uLong)(header.StoredLength - PackageHeaderSize));
+  if (result != Z_OK || produced != header.UnpackedLength) return PackageBad;
+  if (crc32(0, data, header.UnpackedLength) != header.Checksum) return PackageBad;
+  return PackageGood;
+}
+
+void ClosePackage(Package* package) {
+  free(package->Data);
+  package->Data = nullptr;
+  package->Length = 0;
+}
+
+void StartEntryWalk(EntryWalk* walk, const Package* package) {
+  walk->Data = package->Data;
+  walk->Length = package->Data ? package->Length : 0;
+  walk->Offset = 0;
+  walk->Broken = 0;
+}
+
+int NextEntry(EntryWalk* walk, Entry* entry) {
+  if (walk->Broken || walk->Offset >= walk->Length) return 0;
+  const BYTE* at = walk->Data + walk->Offset;
+  DWORD left = walk->Length - walk->Offset;
+
+  if (left < EntryHeaderSize) {
+    walk->Broken = 1;
+    return 0;
+  }
+  EntryHeader header;
+  header.DataLength = ReadDword(at);
+  header.Attributes = ReadDword(at + 4);
+  header.LastWrite.dwLowDateTime = ReadDword(at + 8);
+  header.LastWrite.dwHighDateTime = ReadDword(at + 12);
+  header.NameLength = ReadDword(at + 16);
+  left -= EntryHeaderSize;
+
+  // The name must fit the 260-byte buffer with its NUL; name and data must lie inside the data.
+  if (header.NameLength >= MAX_PATH || header.NameLength > left ||
+      header.DataLength > left - header.NameLength) {
+    walk->Broken = 1;
+    return 0;
+  }
+
+  entry->Header = header;
+  memcpy(entry->Name, at + EntryHeaderSize, header.NameLength);
+  entry->Name[header.NameLength] = '\0';
+  entry->Data = at + EntryHeaderSize + header.NameLength;
+  walk->Offset += EntryHeaderSize + header.NameLength + header.DataLength;
+  return 1;
+}

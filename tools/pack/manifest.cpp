@@ -1,0 +1,295 @@
+// The packer's manifest and UTC times; the grammar is in manifest.h.
+#include "tools/pack/manifest.h"
+
+#include <stdio.h>
+
+#include <set>
+
+#include "platform/posix/codepage.h"
+
+static const uint64_t TicksPerSecond = 10000000;
+// Seconds from 1601-01-01 to 1970-01-01.
+static const int64_t EpochDifference = 11644473600LL;
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+static int64_t DaysFromCivil(int64_t year, int month, int day) {
+  year -= month <= 2;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t yearOfEra = year - era * 400;
+  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+static void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
+  days += 719468;
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  int64_t dayOfEra = days - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  *day = (int)(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+  *month = (int)(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+  *year = yearOfEra + era * 400 + (*month <= 2);
+}
+
+static bool IsLeap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+static int DaysInMonth(int64_t year, int month) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeap(year) ? 29 : days[month - 1];
+}
+
+// Reads exactly `count` decimal digits at `*at`.
+static bool Digits(const std::string& text, size_t* at, size_t count, int64_t* value) {
+  if (*at + count > text.size()) return false;
+  *value = 0;
+  for (size_t i = 0; i < count; i++) {
+    char c = text[*at + i];
+    if (c < '0' || c > '9') return false;
+    *value = *value * 10 + (c - '0');
+  }
+  *at += count;
+  return true;
+}
+
+static bool Literal(const std::string& text, size_t* at, char c) {
+  if (*at >= text.size() || text[*at] != c) return false;
+  (*at)++;
+  return true;
+}
+
+bool ParseUtcTime(const std::string& text, uint64_t* fileTime) {
+  size_t at = 0;
+  int64_t year, month, day, hour, minute, second;
+  if (!Digits(text, &at, 4, &year) || !Literal(text, &at, '-') ||
+      !Digits(text, &at, 2, &month) || !Literal(text, &at, '-') ||
+      !Digits(text, &at, 2, &day) || !Literal(text, &at, 'T') ||
+      !Digits(text, &at, 2, &hour) || !Literal(text, &at, ':') ||
+      !Digits(text, &at, 2, &minute) || !Literal(text, &at, ':') ||
+      !Digits(text, &at, 2, &second)) {
+    return false;
+  }
+  uint64_t fraction = 0;
+  if (Literal(text, &at, '.')) {
+    size_t digits = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 7) {
+      fraction = fraction * 10 + (uint64_t)(text[at] - '0');
+      at++;
+      digits++;
+    }
+    if (digits == 0) return false;
+    for (; digits < 7; digits++) fraction *= 10;
+  }
+  if (!Literal(text, &at, 'Z') || at != text.size()) return false;
+  if (year < 1601 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, (int)month) ||
+      hour > 23 || minute > 59 || second > 59) {
+    return false;
+  }
+  int64_t seconds = DaysFromCivil(year, (int)month, (int)day) * 86400 + hour * 3600 +
+                    minute * 60 + second + EpochDifference;
+  *fileTime = (uint64_t)seconds * TicksPerSecond + fraction;
+  return true;
+}
+
+std::string FormatUtcTime(uint64_t fileTime) {
+  int64_t seconds = (int64_t)(fileTime / TicksPerSecond) - EpochDifference;
+  uint64_t fraction = fileTime % TicksPerSecond;
+  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  int64_t inDay = seconds - days * 86400;
+  int64_t year;
+  int month, day;
+  CivilFromDays(days, &year, &month, &day);
+  char text[64];
+  snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%07lluZ", (long long)year, month,
+           day, (int)(inDay / 3600), (int)(inDay / 60 % 60), (int)(inDay % 60),
+           (unsigned long long)fraction);
+  return text;
+}
+
+bool FileTimeFromUnix(int64_t seconds, long nanoseconds, uint64_t* fileTime) {
+  if (seconds < -EpochDifference) return false;
+  *fileTime = (uint64_t)(seconds + EpochDifference) * TicksPerSecond + (uint64_t)nanoseconds / 100;
+  return true;
+}
+
+uint64_t RoundDownToEvenSecond(uint64_t fileTime) {
+  return fileTime - fileTime % (2 * TicksPerSecond);
+}
+
+static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+static std::string Trim(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsBlank(text[begin])) begin++;
+  while (end > begin && IsBlank(text[end - 1])) end--;
+  return text.substr(begin, end - begin);
+}
+
+static bool ParseAttributes(const std::string& text, uint32_t* attributes) {
+  if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) {
+    return false;
+  }
+  uint32_t value = 0;
+  for (size_t i = 2; i < text.size(); i++) {
+    char c = text[i];
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else return false;
+    value = value * 16 + (uint32_t)digit;
+  }
+  *attributes = value;
+  return true;
+}
+
+// What is wrong with the name as written, or "" when nothing is. The checks run on the UTF-8
+// text, where every byte below 0x80 is the ASCII character it looks like.
+static std::string NameProblem(const std::string& name) {
+  if (name.empty()) return "no name";
+  if (name[0] == '\\') return "the name begins with a backslash; names are relative to the product folder";
+  for (unsigned char c : name) {
+    if (c == ':') return "the name has a colon (a drive prefix or a stream); names are relative to the product folder";
+    if (c == '/') return "the name has a slash; levels are separated by backslashes";
+    if (c < 0x20 || c == 0x7F) return "the name has a control character";
+    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
+      return std::string("the name has the character ") + (char)c + ", which Windows does not allow";
+    }
+  }
+  size_t begin = 0;
+  while (true) {
+    size_t end = name.find('\\', begin);
+    std::string level = name.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    if (level.empty()) return "the name has an empty level";
+    if (level == "." || level == "..") return "the name has a '" + level + "' level";
+    if (level.back() == '.' || level.back() == ' ') {
+      return "the level '" + level + "' ends in a dot or a space, which Windows drops";
+    }
+    if (end == std::string::npos) break;
+    begin = end + 1;
+  }
+  return "";
+}
+
+// The code page 932 name with ASCII letters upper-cased. Trail bytes of double-byte characters
+// (which may look like ASCII letters) are left alone.
+static std::string FoldCase(const std::string& ansi) {
+  std::string out = ansi;
+  for (size_t i = 0; i < out.size(); i++) {
+    unsigned char c = (unsigned char)out[i];
+    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+      i++;  // lead byte: skip its trail byte
+    } else if (c >= 'a' && c <= 'z') {
+      out[i] = (char)(c - 'a' + 'A');
+    }
+  }
+  return out;
+}
+
+// The folders a name lies in ("A\B\c" -> "A", "A\B"), split lead-byte aware.
+static std::vector<std::string> FoldersOf(const std::string& ansi) {
+  std::vector<std::string> folders;
+  for (size_t i = 0; i < ansi.size(); i++) {
+    unsigned char c = (unsigned char)ansi[i];
+    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+      i++;
+    } else if (c == '\\') {
+      folders.push_back(ansi.substr(0, i));
+    }
+  }
+  return folders;
+}
+
+static std::string LineError(int line, const std::string& message) {
+  return "line " + std::to_string(line) + ": " + message;
+}
+
+bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
+                   std::string* error) {
+  entries->clear();
+  std::set<std::string> files, folders;
+  size_t begin = 0;
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) begin = 3;  // a byte order mark some editors write
+  int lineNumber = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(begin, end - begin);
+    begin = end + 1;
+    lineNumber++;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    line = Trim(line);
+    if (line.empty() || line[0] == '#') continue;
+
+    ManifestEntry entry;
+    entry.line = lineNumber;
+    entry.hasTime = false;
+    entry.lastWrite = 0;
+    size_t gap = 0;
+    while (gap < line.size() && !IsBlank(line[gap])) gap++;
+    std::string attributes = line.substr(0, gap);
+    if (!ParseAttributes(attributes, &entry.attributes)) {
+      *error = LineError(lineNumber, "bad attributes '" + attributes + "' (expected 0x and 1 to 8 hex digits)");
+      return false;
+    }
+    if (entry.attributes & 0x10) {
+      *error = LineError(lineNumber, "attributes " + attributes + " have the directory bit 0x10; entries are files");
+      return false;
+    }
+    std::string rest = Trim(line.substr(gap));
+    size_t lastGap = rest.find_last_of(" \t");
+    if (lastGap != std::string::npos) {
+      std::string last = rest.substr(lastGap + 1);
+      int64_t ignored;
+      size_t at = 0;
+      if (Digits(last, &at, 4, &ignored) && Literal(last, &at, '-')) {
+        if (!ParseUtcTime(last, &entry.lastWrite)) {
+          *error = LineError(lineNumber, "bad time '" + last + "' (expected YYYY-MM-DDThh:mm:ss[.fffffff]Z, UTC, from 1601 on)");
+          return false;
+        }
+        entry.hasTime = true;
+        rest = Trim(rest.substr(0, lastGap));
+      }
+    }
+    entry.name = rest;
+    std::string problem = NameProblem(entry.name);
+    if (!problem.empty()) {
+      *error = LineError(lineNumber, problem + (entry.name.empty() ? "" : ": " + entry.name));
+      return false;
+    }
+    std::string ansi(entry.name.size() * 2 + 1, '\0');
+    if (!PosixUtf8ToAnsi(entry.name.c_str(), &ansi[0], ansi.size())) {
+      *error = LineError(lineNumber, "the name is not valid UTF-8 or has a character that code page 932 lacks: " + entry.name);
+      return false;
+    }
+    ansi.resize(ansi.find('\0'));
+    if (ansi.size() > LongestPackageName) {
+      *error = LineError(lineNumber, "the name is " + std::to_string(ansi.size()) +
+                                         " bytes in code page 932; at most " +
+                                         std::to_string(LongestPackageName) + " fit below the product folder");
+      return false;
+    }
+    entry.ansiName = ansi;
+
+    std::string folded = FoldCase(ansi);
+    if (files.count(folded)) {
+      *error = LineError(lineNumber, "the name repeats an earlier entry: " + entry.name);
+      return false;
+    }
+    if (folders.count(folded)) {
+      *error = LineError(lineNumber, "an earlier entry has this name as a folder: " + entry.name);
+      return false;
+    }
+    for (const std::string& folder : FoldersOf(folded)) {
+      if (files.count(folder)) {
+        *error = LineError(lineNumber, "a folder of the name is an earlier entry's file: " + entry.name);
+        return false;
+      }
+      folders.insert(folder);
+    }
+    files.insert(folded);
+    entries->push_back(entry);
+  }
+  return true;
+}
