@@ -10,3 +10,8 @@
 // removable drive without a medium), ERROR_INVALID_NAME (not valid code page 932),
 // ERROR_FILENAME_EXCED_RANGE (the host path does not fit).
 int PosixHostPath(const char* windowsPath, char* out, size_t size);
+
+// The same, also giving the length of the drive's own host folder at the start of `out`
+// (`out[*rootLength] == '\0'` when the path names the drive root itself), and the drive's
+// type, for calls that must treat the root specially.
+int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t* rootLength);

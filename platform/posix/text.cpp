@@ -1,0 +1,21 @@
+// ANSI text in code page 932, the code page the program speaks everywhere on the POSIX side:
+// lead-byte recognition and stepping back over double-byte characters.
+#include "platform/platform.h"
+
+// Lead bytes of code page 932; the trail byte after one may be any of 0x40-0x7E, 0x80-0xFC,
+// the backslash 0x5C included.
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
+  return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC);
+}
+
+// The character before `current`, found by walking forward from `start` so that a trail byte
+// is never taken for a character of its own. At (or before) the start, the start. As on
+// Windows, the walk stops at a NUL, and a lead byte followed by the NUL counts as one byte.
+extern "C" LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR current) {
+  while (*start && start < current) {
+    LPCSTR next = start + ((IsDBCSLeadByte((BYTE)start[0]) && start[1]) ? 2 : 1);
+    if (next >= current) break;
+    start = next;
+  }
+  return const_cast<LPSTR>(start);
+}

@@ -1,0 +1,75 @@
+// FILETIME arithmetic for the POSIX layer: conversion to and from host times, and
+// FileTimeToDosDateTime. Everything here is UTC; nothing looks at the time zone.
+#include <errno.h>
+
+#include "platform/platform.h"
+#include "platform/posix/filesys.h"
+
+namespace {
+
+const uint64_t TicksPerSecond = 10000000;         // FILETIME counts 100 ns
+const int64_t SecondsFrom1601To1970 = 11644473600;
+
+// Days since 1970-01-01 -> civil year, month, day (proleptic Gregorian).
+void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
+  days += 719468;
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  unsigned dayOfEra = (unsigned)(days - era * 146097);
+  unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  unsigned monthIndex = (5 * dayOfYear + 2) / 153;  // March = 0
+  *day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+  *month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+  *year = (int64_t)yearOfEra + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+}  // namespace
+
+uint64_t PosixFileTimeValue(const FILETIME* time) {
+  return ((uint64_t)time->dwHighDateTime << 32) | time->dwLowDateTime;
+}
+
+FILETIME PosixFileTimeFromTimespec(struct timespec time) {
+  int64_t seconds = (int64_t)time.tv_sec + SecondsFrom1601To1970;
+  uint64_t value = 0;
+  if (seconds >= 0) value = (uint64_t)seconds * TicksPerSecond + (uint64_t)time.tv_nsec / 100;
+  FILETIME result;
+  result.dwLowDateTime = (DWORD)value;
+  result.dwHighDateTime = (DWORD)(value >> 32);
+  return result;
+}
+
+struct timespec PosixTimespecFromFileTime(uint64_t value) {
+  struct timespec result;
+  result.tv_sec = (time_t)((int64_t)(value / TicksPerSecond) - SecondsFrom1601To1970);
+  result.tv_nsec = (long)(value % TicksPerSecond) * 100;
+  return result;
+}
+
+// A DOS date and time hold the years 1980 to 2107 in two-second steps. Like Windows, the odd
+// second and any fraction are dropped, not rounded.
+extern "C" BOOL WINAPI FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate,
+                                             WORD* fatTime) {
+  if (!fileTime || !fatDate || !fatTime) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  int64_t seconds = (int64_t)(PosixFileTimeValue(fileTime) / TicksPerSecond) -
+                    SecondsFrom1601To1970;
+  int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  int64_t secondOfDay = seconds - days * 86400;
+  int64_t year;
+  unsigned month;
+  unsigned day;
+  CivilFromDays(days, &year, &month, &day);
+  if (year < 1980 || year > 2107) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  unsigned hour = (unsigned)(secondOfDay / 3600);
+  unsigned minute = (unsigned)(secondOfDay / 60 % 60);
+  unsigned second = (unsigned)(secondOfDay % 60);
+  *fatDate = (WORD)(((unsigned)(year - 1980) << 9) | (month << 5) | day);
+  *fatTime = (WORD)((hour << 11) | (minute << 5) | (second / 2));
+  return TRUE;
+}
