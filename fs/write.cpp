@@ -22,7 +22,9 @@ int WriteEntryFile(const char* path, const BYTE* data, DWORD length, DWORD attri
   int ok = WriteFile(file, data != nullptr ? data : &nothing, length, &written, nullptr) &&
            written == length;
   if (ok && lastWrite != nullptr) ok = SetFileTime(file, nullptr, nullptr, lastWrite) != FALSE;
-  CloseHandle(file);
+  // A close that fails can mean data that never reached the disk (a network or FUSE file
+  // system reports a lost write only here), so it fails the write as well.
+  if (!CloseHandle(file)) ok = 0;
 
   if (ok && !normal) SetFileAttributesA(path, attributes);
   return ok;
