@@ -239,18 +239,19 @@ bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
     }
     std::string rest = Trim(line.substr(gap));
     size_t lastGap = rest.find_last_of(" \t");
-    if (lastGap != std::string::npos) {
-      std::string last = rest.substr(lastGap + 1);
-      int64_t ignored;
-      size_t at = 0;
-      if (Digits(last, &at, 4, &ignored) && Literal(last, &at, '-')) {
-        if (!ParseUtcTime(last, &entry.lastWrite)) {
-          *error = LineError(lineNumber, "bad time '" + last + "' (expected YYYY-MM-DDThh:mm:ss[.fffffff]Z, UTC, from 1601 on)");
-          return false;
-        }
-        entry.hasTime = true;
-        rest = Trim(rest.substr(0, lastGap));
+    size_t lastBegin = lastGap == std::string::npos ? 0 : lastGap + 1;
+    std::string last = rest.substr(lastBegin);
+    int64_t ignored;
+    size_t at = 0;
+    if (Digits(last, &at, 4, &ignored) && Literal(last, &at, '-') &&
+        Digits(last, &at, 2, &ignored) && Literal(last, &at, '-') &&
+        Digits(last, &at, 2, &ignored) && Literal(last, &at, 'T')) {
+      if (!ParseUtcTime(last, &entry.lastWrite)) {
+        *error = LineError(lineNumber, "bad time '" + last + "' (expected YYYY-MM-DDThh:mm:ss[.fffffff]Z, UTC, from 1601 on)");
+        return false;
       }
+      entry.hasTime = true;
+      rest = Trim(rest.substr(0, lastBegin));
     }
     entry.name = rest;
     std::string problem = NameProblem(entry.name);

@@ -8,7 +8,8 @@
 //   name       = levels separated by single backslashes, as stored; spaces inside allowed
 //   time       = YYYY "-" MM "-" DD "T" hh ":" mm ":" ss [ "." 1*7 digits ] "Z"   (UTC)
 // A "#" starts a comment only as the first character of a line. The last blank-separated word
-// of an entry is its time when it begins like one (four digits and a dash).
+// of an entry is taken as its time when it begins like one ("YYYY-MM-DDT"); anything else there
+// belongs to the name.
 //
 // A name is refused when it is not representable in code page 932, is longer than 250 bytes
 // there (it must fit below the nine-byte product folder within MAX_PATH), has an empty, "." or
