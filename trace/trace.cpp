@@ -9,9 +9,9 @@
 #include "platform/platform.h"
 
 void Trace(const char* format, ...) {
-  // Zero-filled and closed by hand: msvcrt's vsnprintf leaves a cut line unterminated and
-  // answers -1, and a formatting error may leave the buffer half written. Either way what
-  // goes out is at most 1023 bytes of what was formatted, terminated.
+  // Zero-filled and closed by hand: on Windows the vsnprintf linked may be msvcrt's, which
+  // leaves a cut line unterminated and answers -1, and a formatting error may leave the buffer
+  // half written. Either way what goes out is at most 1023 bytes of what was formatted.
   char line[1024] = "";
   va_list arguments;
   va_start(arguments, format);
