@@ -1,0 +1,359 @@
+// How the POSIX layer keeps Windows' view on the host: the drive table, the mapping of paths,
+// attributes in user.DOSATTRIB and the mode, names in UTF-8, handles as descriptors.
+#include <dirent.h>
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "platform/posix/hostpath.h"
+#include "scratch_host.h"
+#include "support.h"
+
+namespace {
+
+// A drive table of the test's own, set up in a scratch folder and put in place of the scratch
+// drive's table while it lives.
+class DriveTable {
+ public:
+  DriveTable() : folder_(ScratchHostRoot() + "table") {
+    saved_ = getenv("ZARPO_DOSDEVICES");
+    mkdir(folder_.c_str(), 0755);
+    setenv("ZARPO_DOSDEVICES", folder_.c_str(), 1);
+  }
+  ~DriveTable() { setenv("ZARPO_DOSDEVICES", saved_.c_str(), 1); }
+  void Link(char letter, const std::string& target) const {
+    symlink(target.c_str(), (folder_ + "/" + letter + ":").c_str());
+  }
+  void Types(const std::string& text) const { std::ofstream(folder_ + "/drive-types") << text; }
+
+ private:
+  std::string folder_;
+  std::string saved_;
+};
+
+std::string StoredText(const std::string& hostPath) {
+  char text[64];
+  ssize_t n = getxattr(hostPath.c_str(), "user.DOSATTRIB", text, sizeof text);
+  return n < 0 ? "<none>" : std::string(text, (size_t)n);
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  while (dir && readdir(dir)) ++count;
+  if (dir) closedir(dir);
+  return count;
+}
+
+TEST(PosixDriveTable, TypesMediaAndErrors) {
+  std::string host = ScratchHostRoot();
+  mkdir((host + "disk").c_str(), 0755);
+  std::ofstream(host + "plain") << "not a folder";
+  DriveTable table;
+  table.Types("e: removable\n"
+              "f: removable\n"
+              "h: removable\n"
+              "J: CDROM\n"
+              "k: remote\n"
+              "l: ramdisk\n"
+              "# n: removable\n"
+              "\n"
+              "p: floppy\n"
+              "q: cdrom\n");
+  table.Link('e', host + "disk");
+  table.Link('g', host + "disk");
+  table.Link('h', host + "gone");   // dangling
+  table.Link('j', host + "disk");
+  table.Link('k', host + "disk");
+  table.Link('l', host + "disk");
+  table.Link('o', host + "plain");  // not a folder
+  table.Link('p', host + "disk");
+  struct Case {
+    char letter;
+    UINT type;
+    DWORD error;  // of GetVolumeInformationA and file calls; 0 when the drive works
+  };
+  const Case cases[] = {
+      {'E', DRIVE_REMOVABLE, 0},
+      {'F', DRIVE_REMOVABLE, ERROR_NOT_READY},  // a line without a link: no medium
+      {'G', DRIVE_FIXED, 0},                    // a link without a line: fixed
+      {'H', DRIVE_REMOVABLE, ERROR_NOT_READY},
+      {'I', DRIVE_NO_ROOT_DIR, ERROR_PATH_NOT_FOUND},
+      {'J', DRIVE_CDROM, 0},
+      {'K', DRIVE_REMOTE, 0},
+      {'L', DRIVE_RAMDISK, 0},
+      {'N', DRIVE_NO_ROOT_DIR, ERROR_PATH_NOT_FOUND},  // commented out
+      {'O', DRIVE_FIXED, ERROR_PATH_NOT_FOUND},
+      {'P', DRIVE_UNKNOWN, 0},
+      {'Q', DRIVE_CDROM, ERROR_NOT_READY},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.letter);
+    std::string root = std::string(1, c.letter) + ":\\";
+    EXPECT_EQ(GetDriveTypeA(root.c_str()), c.type);
+    EXPECT_EQ(GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                                    0),
+              c.error == 0);
+    if (c.error) {
+      EXPECT_EQ(GetLastError(), c.error);
+    }
+    std::string file = root + "x.txt";
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_EQ(handle != INVALID_HANDLE_VALUE, c.error == 0);
+    if (handle != INVALID_HANDLE_VALUE) {
+      CloseHandle(handle);
+      DeleteFileA(file.c_str());
+    } else {
+      EXPECT_EQ(GetLastError(), c.error);
+    }
+    EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+  // The table is read on every call: putting the medium in is making the link.
+  table.Link('f', host + "disk");
+  EXPECT_TRUE(GetVolumeInformationA("F:\\", nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
+}
+
+TEST(PosixDriveTable, RootForms) {
+  std::string root = std::string(ScratchRoot(), 3);
+  std::string letter = root.substr(0, 1);
+  struct Case {
+    std::string path;
+    UINT type;
+  };
+  const Case cases[] = {
+      {letter + ":\\", DRIVE_REMOVABLE},  {letter + ":", DRIVE_REMOVABLE},
+      {letter + ":/", DRIVE_REMOVABLE},   {"s:\\", DRIVE_REMOVABLE},
+      {letter + ":\\x", DRIVE_NO_ROOT_DIR}, {"", DRIVE_NO_ROOT_DIR},
+      {"\\\\server\\share\\", DRIVE_NO_ROOT_DIR},
+  };
+  for (const Case& c : cases) EXPECT_EQ(GetDriveTypeA(c.path.c_str()), c.type) << c.path;
+  EXPECT_EQ(GetDriveTypeA(nullptr), (UINT)DRIVE_NO_ROOT_DIR);
+  EXPECT_FALSE(GetVolumeInformationA((letter + ":").c_str(), nullptr, 0, nullptr, nullptr, nullptr,
+                                     nullptr, 0));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+  char small[1];
+  EXPECT_FALSE(GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, small,
+                                     sizeof small));
+}
+
+TEST(PosixPaths, MappingOntoTheHost) {
+  std::string host = ScratchHostRoot();
+  std::string driveRoot = host.substr(0, host.size() - 1);
+  driveRoot = driveRoot.substr(0, driveRoot.rfind('/'));  // the folder behind S:
+  std::string test = host.substr(driveRoot.size() + 1);
+  test.pop_back();  // the test's own folder, as named on S:
+  struct Case {
+    std::string path;
+    bool maps;
+    std::string hostOrError;
+  };
+  const Case cases[] = {
+      {"S:\\a\\b", true, driveRoot + "/a/b"},
+      {"s:/a/b", true, driveRoot + "/a/b"},
+      {"S:\\.\\a\\\\b\\", true, driveRoot + "/a/b/"},
+      {"S:\\a\\..\\..\\..\\b", true, driveRoot + "/b"},  // ".." stops at the root
+      {"S:\\..", true, driveRoot},
+      {"S:\\", true, driveRoot},
+      {"S:", true, driveRoot},
+      {"S:a", true, driveRoot + "/a"},
+      {"S:\\\x95\x5C\\\x8D\x5C.txt", true, driveRoot + "/表/構.txt"},
+      {"a\\b", false, "3"},
+      {"\\a", false, "3"},
+      {"", false, "3"},
+      {"\\\\server\\share\\a", false, "53"},
+      {"S:\\\x95", false, "123"},   // a lead byte without its trail byte
+      {"S:\\\x80", false, "123"},   // no character in code page 932
+      {"S:\\" + std::string(5000, 'a'), false, "206"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.substr(0, 40));
+    char out[PATH_MAX];
+    SetLastError(0);
+    int maps = PosixHostPath(c.path.c_str(), out, sizeof out);
+    EXPECT_EQ(maps != 0, c.maps);
+    if (c.maps) {
+      EXPECT_EQ(std::string(out), c.hostOrError);
+    } else {
+      EXPECT_EQ(std::to_string(GetLastError()), c.hostOrError);
+    }
+  }
+  char tiny[8];
+  EXPECT_FALSE(PosixHostPath("S:\\a", tiny, sizeof tiny));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+
+  // Through the file calls: ".." cannot leave the drive.
+  std::string climbing = std::string(ScratchRoot()) + "..\\..\\..\\..\\" + test + "\\up.txt";
+  MakeFile(climbing);
+  EXPECT_EQ(access((host + "up.txt").c_str(), F_OK), 0);
+}
+
+TEST(PosixAttributes, StoredAsTextAndInTheMode) {
+  std::string file = Scratch("file.bin");
+  std::string host = ScratchHostRoot() + "file.bin";
+  MakeFile(file);
+  struct Case {
+    DWORD set;
+    const char* text;
+    bool writable;
+  };
+  const Case cases[] = {
+      {0x27, "0x27", false}, {0x20, "0x20", true},     {0x21, "0x21", false},
+      {0x80, "0x80", true},  {0x2026, "0x2026", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ASSERT_TRUE(SetFileAttributesA(file.c_str(), c.set));
+    EXPECT_EQ(StoredText(host), c.text);
+    struct stat st;
+    ASSERT_EQ(stat(host.c_str(), &st), 0);
+    EXPECT_EQ((st.st_mode & 0222) != 0, c.writable);
+    if (c.writable) {
+      EXPECT_EQ(st.st_mode & 0777, 0644u);
+    }
+  }
+  // A folder keeps its attributes in the text only.
+  std::string folder = Scratch("sub");
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  ASSERT_TRUE(SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(StoredText(ScratchHostRoot() + "sub"), "0x3");
+  struct stat st;
+  ASSERT_EQ(stat((ScratchHostRoot() + "sub").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & 0200, 0u);
+}
+
+TEST(PosixAttributes, ReadFromWhatTheHostHas) {
+  std::string host = ScratchHostRoot();
+  struct Case {
+    const char* name;
+    bool folder;
+    const char* stored;  // nullptr: no extended attribute
+    mode_t mode;
+    DWORD expected;
+  };
+  const Case cases[] = {
+      {"plain", false, nullptr, 0644, 0x20},
+      {"locked", false, nullptr, 0444, 0x21},
+      {"hidden", false, "0x6", 0644, 0x06},          // as Wine writes it: no ARCHIVE
+      {"chmodded", false, "0x20", 0444, 0x21},        // the mode adds READONLY
+      {"upper", false, "0X27", 0444, 0x27},
+      {"claims-folder", false, "0x30", 0644, 0x20},   // DIRECTORY comes from the host
+      {"binary", false, "\x01\x02\x03", 0644, 0x20},  // a form this layer does not write
+      {"normal", false, "0x80", 0644, 0x80},
+      {"dir", true, nullptr, 0755, 0x10},
+      {"dir-normal", true, "0x80", 0755, 0x10},
+      {"dir-hidden", true, "0x2", 0755, 0x12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = host + c.name;
+    if (c.folder) {
+      ASSERT_EQ(mkdir(path.c_str(), c.mode), 0);
+    } else {
+      std::ofstream(path) << "x";
+      ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+    }
+    if (c.stored) {
+      ASSERT_EQ(setxattr(path.c_str(), "user.DOSATTRIB", c.stored, strlen(c.stored), 0), 0);
+    }
+    EXPECT_EQ(GetFileAttributesA(Scratch(c.name).c_str()), c.expected);
+  }
+}
+
+TEST(PosixNames, StoredAsUtf8) {
+  ASSERT_TRUE(CreateDirectoryA(Scratch("\x95\x5C").c_str(), nullptr));
+  MakeFile(Scratch("\x95\x5C\\\x8D\x5C.txt"), "x");
+  struct stat st;
+  EXPECT_EQ(stat((ScratchHostRoot() + "表").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(stat((ScratchHostRoot() + "表/構.txt").c_str(), &st), 0);
+  // Exactly one entry at the top: the backslash byte of 表 split nothing.
+  int entries = 0;
+  DIR* dir = opendir(ScratchHostRoot().c_str());
+  ASSERT_NE(dir, nullptr);
+  while (struct dirent* entry = readdir(dir)) entries += entry->d_name[0] != '.';
+  closedir(dir);
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(PosixHandles, AreDescriptorsAndDoNotLeak) {
+  std::string file = Scratch("file.txt");
+  MakeFile(file);
+  int before = OpenDescriptors();
+  for (int i = 0; i < 50; ++i) {
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(handle));
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(file.c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(FindClose(find));
+    EXPECT_EQ(FindFirstFileA(Scratch("missing").c_str(), &found), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA(Scratch("missing").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    HANDLE refused = CreateFileA(Scratch("").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+    EXPECT_EQ(refused, INVALID_HANDLE_VALUE);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+
+  // A handle left open shows, and the wrong closing call neither closes it nor succeeds.
+  HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(file.c_str(), &found);
+  EXPECT_EQ(OpenDescriptors(), before + 2);
+  EXPECT_FALSE(FindClose(handle));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(CloseHandle(find));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+  EXPECT_EQ(OpenDescriptors(), before + 2);
+  EXPECT_TRUE(CloseHandle(handle));
+  EXPECT_TRUE(FindClose(find));
+  EXPECT_FALSE(CloseHandle(handle));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+  EXPECT_FALSE(CloseHandle(nullptr));
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(PosixWrite, FullDiskReportsWhatWasWritten) {
+  std::string host = ScratchHostRoot() + "small";
+  ASSERT_EQ(mkdir(host.c_str(), 0755), 0);
+  if (mount("tmpfs", host.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a small file system here: " << strerror(errno);
+  }
+  std::string file = Scratch("small\\big.bin");
+  HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  EXPECT_NE(handle, INVALID_HANDLE_VALUE);
+  std::string data(1 << 20, 'z');
+  DWORD written = 12345;
+  EXPECT_FALSE(WriteFile(handle, data.data(), (DWORD)data.size(), &written, nullptr));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, data.size());
+  EXPECT_TRUE(CloseHandle(handle));
+  struct stat st;
+  EXPECT_EQ(stat((host + "/big.bin").c_str(), &st), 0);
+  EXPECT_EQ((DWORD)st.st_size, written);
+  umount(host.c_str());
+}
+
+TEST(PosixWrite, DeviceWithoutSpace) {
+  ASSERT_EQ(symlink("/dev/full", (ScratchHostRoot() + "full").c_str()), 0);
+  HANDLE handle =
+      CreateFileA(Scratch("full").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
+  DWORD written = 7;
+  EXPECT_FALSE(WriteFile(handle, "abc", 3, &written, nullptr));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+  EXPECT_EQ(written, 0u);
+  EXPECT_TRUE(CloseHandle(handle));
+}
+
+}  // namespace

@@ -1,0 +1,19 @@
+// What the conformance tests need from the system they run on, beyond platform/platform.h.
+// The build picks one implementation: scratch_posix.cpp (a drive of our own through the POSIX
+// layer's drive table) or scratch_win32.cpp (a folder on a real drive, also under Wine).
+#pragma once
+
+// A fresh, empty folder for the running test, as the program spells paths: "X:\...\" in the
+// ANSI code page, with the trailing backslash. The same for every call within one test; removed
+// when the tests end.
+const char* ScratchRoot();
+
+// Wine imitates Windows with known differences (see the notes on the platform layer); checks
+// that meet one of them are skipped there, and only there.
+bool RunningUnderWine();
+
+// The checks of double-byte names assume code page 932 as the ANSI code page.
+bool AnsiCodePageIs932();
+
+// Sets the process's time zone for the C runtime (TZ), as a user's settings would.
+void SetProcessTimeZone(const char* zone);

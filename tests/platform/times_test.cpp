@@ -1,0 +1,128 @@
+// Last-write times: kept to 100 ns through SetFileTime and FindFirstFileA, and converted to DOS
+// dates without any time-zone shift, dropping the odd second and the fraction.
+#include "support.h"
+
+namespace {
+
+// 100 ns ticks since 1601-01-01 UTC.
+const uint64_t At1980 = 0x01a8e79fe1d58000ull;            // 1980-01-01 00:00:00
+const uint64_t Before1980 = 0x01a8e79fe1d57fffull;        // 1979-12-31 23:59:59.9999999
+const uint64_t End2107 = 0x023868b86803bfffull;           // 2107-12-31 23:59:59.9999999
+const uint64_t At2108 = 0x023868b86803c000ull;            // 2108-01-01 00:00:00
+const uint64_t OddSecond = 0x01d64311613e82c0ull;         // 2020-06-15 12:34:57.9
+const uint64_t Fraction = 0x01d64311602f6e87ull;          // 2020-06-15 12:34:56.1234567
+const uint64_t LeapDay = 0x01bf8247ecb161c0ull;           // 2000-02-29 00:00:01.5
+const uint64_t YearEnd = 0x01db5be018891300ull;           // 2024-12-31 23:59:58
+const uint64_t Before1970 = 0x019d30e09a895540ull;        // 1969-07-20 20:17:40.5
+const uint64_t In1975 = 0x01a37b5f301f5687ull;            // 1975-03-01 08:00:00.1234567
+
+WORD DosDate(unsigned year, unsigned month, unsigned day) {
+  return (WORD)(((year - 1980) << 9) | (month << 5) | day);
+}
+
+WORD DosTime(unsigned hour, unsigned minute, unsigned second) {
+  return (WORD)((hour << 11) | (minute << 5) | (second / 2));
+}
+
+void CheckDosConversions() {
+  struct Case {
+    uint64_t time;
+    BOOL converts;
+    WORD date;
+    WORD time16;
+    bool wineDiffers;
+  };
+  const Case cases[] = {
+      {At1980, TRUE, DosDate(1980, 1, 1), DosTime(0, 0, 0), false},
+      {End2107, TRUE, DosDate(2107, 12, 31), DosTime(23, 59, 58), false},
+      {OddSecond, TRUE, DosDate(2020, 6, 15), DosTime(12, 34, 56), false},
+      {Fraction, TRUE, DosDate(2020, 6, 15), DosTime(12, 34, 56), false},
+      {LeapDay, TRUE, DosDate(2000, 2, 29), DosTime(0, 0, 0), false},
+      {YearEnd, TRUE, DosDate(2024, 12, 31), DosTime(23, 59, 58), false},
+      {Before1980, FALSE, 0, 0, false},
+      {In1975, FALSE, 0, 0, false},
+      {At2108, FALSE, 0, 0, true},  // Wine answers TRUE with a wrong date
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "time 0x" << std::hex << c.time);
+    if (c.wineDiffers && RunningUnderWine()) continue;
+    FILETIME time = MakeFileTime(c.time);
+    WORD date = 0xFFFF;
+    WORD clock = 0xFFFF;
+    SetLastError(0);
+    EXPECT_EQ(FileTimeToDosDateTime(&time, &date, &clock), c.converts);
+    if (c.converts) {
+      EXPECT_EQ(date, c.date);
+      EXPECT_EQ(clock, c.time16);
+    } else {
+      EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    }
+  }
+}
+
+TEST(FileTimeToDosDateTime, Table) { CheckDosConversions(); }
+
+// The conversion is pure arithmetic on UTC: a user's time zone changes nothing.
+TEST(FileTimeToDosDateTime, IgnoresTheTimeZone) {
+  SetProcessTimeZone("Asia/Tokyo");
+  CheckDosConversions();
+  SetProcessTimeZone("America/New_York");
+  CheckDosConversions();
+  SetProcessTimeZone("UTC");
+}
+
+TEST(SetFileTime, LastWriteRoundTripsTo100ns) {
+  const uint64_t times[] = {Fraction, OddSecond, YearEnd, In1975, Before1970, At1980 + 1};
+  for (uint64_t value : times) {
+    SCOPED_TRACE(testing::Message() << "time 0x" << std::hex << value);
+    std::string path = Scratch("timed.bin");
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "12345", 5, &written, nullptr));
+    FILETIME lastWrite = MakeFileTime(value);
+    ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &lastWrite)) << GetLastError();
+    ASSERT_TRUE(CloseHandle(file));  // closing must not touch the time
+
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(path.c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(FindClose(find));
+    EXPECT_EQ(Value(found.ftLastWriteTime), value);
+    EXPECT_EQ(found.nFileSizeLow, 5u);
+    EXPECT_EQ(found.nFileSizeHigh, 0u);
+    EXPECT_STREQ(found.cFileName, "timed.bin");
+  }
+}
+
+TEST(SetFileTime, NullAndZeroLeaveTimesAlone) {
+  std::string path = Scratch("timed.bin");
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME lastWrite = MakeFileTime(Fraction);
+  ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &lastWrite));
+  FILETIME zero = MakeFileTime(0);
+  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, nullptr));
+  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &zero));
+  ASSERT_TRUE(CloseHandle(file));
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(path.c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  EXPECT_EQ(Value(found.ftLastWriteTime), Fraction);
+}
+
+TEST(SetFileTime, NeedsAWritableHandle) {
+  std::string path = Scratch("timed.bin");
+  MakeFile(path);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME lastWrite = MakeFileTime(Fraction);
+  EXPECT_FALSE(SetFileTime(file, nullptr, nullptr, &lastWrite));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(CloseHandle(file));
+}
+
+}  // namespace
