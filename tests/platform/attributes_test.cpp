@@ -67,7 +67,7 @@ TEST(Attributes, MissingTargets) {
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
 }
 
-TEST(CreateFile, NewFileGetsRequestedAttributesAndArchive) {
+TEST(Creating, NewFileGetsRequestedAttributesAndArchive) {
   struct Case {
     DWORD requested;
     DWORD expected;
@@ -97,7 +97,7 @@ TEST(CreateFile, NewFileGetsRequestedAttributesAndArchive) {
 }
 
 // Replacing a file with CREATE_ALWAYS, as the updater writes every entry.
-TEST(CreateFile, ReplaceRefusalsAndResult) {
+TEST(Creating, ReplaceRefusalsAndResult) {
   struct Case {
     DWORD existing;
     DWORD requested;
@@ -144,7 +144,7 @@ TEST(CreateFile, ReplaceRefusalsAndResult) {
   }
 }
 
-TEST(CreateFile, DispositionsAndErrors) {
+TEST(Creating, DispositionsAndErrors) {
   MakeFile(Scratch("file.txt"), "twelve bytes");
   ASSERT_TRUE(CreateDirectoryA(Scratch("folder").c_str(), nullptr));
   struct Case {
@@ -184,7 +184,7 @@ TEST(CreateFile, DispositionsAndErrors) {
   EXPECT_EQ(ReadWhole(Scratch("file.txt")), "twelve bytes");  // OPEN_ALWAYS does not truncate
 }
 
-TEST(CreateFile, ReadOnlyFileDoesNotOpenForWriting) {
+TEST(Creating, ReadOnlyFileDoesNotOpenForWriting) {
   SKIP_UNDER_WINE("running as root, Wine opens a read-only file for writing");
   std::string path = Scratch("ro.txt");
   MakeFile(path, "keep", FILE_ATTRIBUTE_READONLY);
@@ -198,7 +198,7 @@ TEST(CreateFile, ReadOnlyFileDoesNotOpenForWriting) {
   EXPECT_EQ(ReadWhole(path), "keep");
 }
 
-TEST(DeleteFile, RefusalsAndErrors) {
+TEST(Deleting, RefusalsAndErrors) {
   MakeFile(Scratch("ro.txt"), "x", FILE_ATTRIBUTE_READONLY);
   MakeFile(Scratch("hs.txt"), "x", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   ASSERT_TRUE(CreateDirectoryA(Scratch("folder").c_str(), nullptr));

@@ -129,7 +129,7 @@ TEST(Folders, CreateAndRemove) {
   EXPECT_EQ(GetFileAttributesA(Scratch("a").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST(FindFirstFile, OnePath) {
+TEST(Finding, OnePath) {
   MakeFile(Scratch("file.txt"), "0123456789");
   ASSERT_TRUE(CreateDirectoryA(Scratch("sub").c_str(), nullptr));
   struct Case {
@@ -213,7 +213,8 @@ TEST(Drives, ScratchDriveAnswers) {
   DWORD component = 0;
   DWORD flags = 0;
   ASSERT_TRUE(GetVolumeInformationA(root.c_str(), label, sizeof label, &serial, &component, &flags,
-                                    fileSystem, sizeof fileSystem));
+                                    fileSystem, sizeof fileSystem))
+      << GetLastError();
   ASSERT_TRUE(GetVolumeInformationA(root.c_str(), nullptr, 0, &serialAgain, nullptr, nullptr,
                                     nullptr, 0));
   EXPECT_EQ(serial, serialAgain);

@@ -114,6 +114,7 @@ TEST(SetFileTime, NullAndZeroLeaveTimesAlone) {
 }
 
 TEST(SetFileTime, NeedsAWritableHandle) {
+  SKIP_UNDER_WINE("Wine sets the time through a handle opened for reading");
   std::string path = Scratch("timed.bin");
   MakeFile(path);
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
