@@ -47,13 +47,12 @@ DWORD WithNormal(DWORD value) {
   return FILE_ATTRIBUTE_NORMAL;
 }
 
-// The stored value, from the path (`fd` < 0) or the descriptor. 0 when there is none (or it is
-// in a form this layer does not write, such as Samba's binary one).
-int ReadStored(int fd, const char* hostPath, int followLink, DWORD* value) {
+// The stored value. 0 when there is none (or it is in a form this layer does not write, such
+// as Samba's binary one).
+int ReadStored(const char* hostPath, int followLink, DWORD* value) {
   char text[32];
-  ssize_t n = fd >= 0 ? fgetxattr(fd, AttributeName, text, sizeof text - 1)
-              : followLink ? getxattr(hostPath, AttributeName, text, sizeof text - 1)
-                           : lgetxattr(hostPath, AttributeName, text, sizeof text - 1);
+  ssize_t n = followLink ? getxattr(hostPath, AttributeName, text, sizeof text - 1)
+                         : lgetxattr(hostPath, AttributeName, text, sizeof text - 1);
   if (n <= 0) return 0;
   text[n] = '\0';
   if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return 0;
@@ -76,7 +75,7 @@ DWORD AttributesOf(const struct stat* st, int hasStored, DWORD stored) {
 
 DWORD AttributesOfPath(const char* hostPath, const struct stat* st, int followLink) {
   DWORD stored = 0;
-  int hasStored = ReadStored(-1, hostPath, followLink, &stored);
+  int hasStored = ReadStored(hostPath, followLink, &stored);
   return AttributesOf(st, hasStored, stored);
 }
 
