@@ -26,7 +26,7 @@ zarpo=$demo/disk/Zarpo
 echo "old main program" > "$zarpo/Zarpo.exe"
 echo "old setup" > "$zarpo/Setup.exe"
 chmod a-w "$zarpo/Zarpo.exe" "$zarpo/Setup.exe"
-setfattr -n user.DOSATTRIB -v 0x21 "$zarpo/Zarpo.exe" "$zarpo/Setup.exe"
+setfattr -n user.DOSATTRIB -v '"0x21"' "$zarpo/Zarpo.exe" "$zarpo/Setup.exe"
 echo "obsolete module" > "$zarpo/ZpFont32.dll"
 echo "obsolete tool" > "$zarpo/ZpConv.exe"
 echo "my notes" > "$zarpo/memo.txt"
