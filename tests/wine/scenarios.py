@@ -1,0 +1,480 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios of the updater under Wine.
+
+    scenarios.py --list
+    scenarios.py --build DIR --source DIR --template DIR --make-template
+    scenarios.py --build DIR --source DIR --template DIR --scenario NAME
+
+Each scenario runs the 64-bit updater (DIR/ZarpoUpdate.exe, or a copy carrying another package)
+in a sandbox of its own, answers its boxes through the dialog driver, catches its trace lines
+with DebugMonitor, and checks the outcome from both sides: the Linux files, and what Win32
+reports about them (tools/win/stat.exe), the box texts and trace lines byte for byte.
+"""
+import argparse
+import hashlib
+import os
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "exe"))
+import pe  # noqa: E402
+import winerun  # noqa: E402
+from winerun import PackageEntry, filetime  # noqa: E402
+
+# What the updater says, as the user reads it; compared as code page 932 bytes.
+CAPTION = "ザルポの更新"
+NO_KEY_DISK = "更新すべきキーディスクが見つかりません。"
+CONFIRM = "%s:のキーディスクを最新版に更新します。\nよろしいですか?"
+FAILED = "更新に失敗しました。"
+DONE = "キーディスクの更新を完了しました。\n続いてセットアップを実行しますか?"
+IDOK, IDYES, IDNO = 1, 6, 7
+
+DRIVE_REMOVABLE, DRIVE_FIXED = 2, 3
+OBSOLETE = ["ZpFont32.dll", "ZpPlot32.dll", "ZpScan32.dll", "ZpLink32.dll", "ZpView.ocx",
+            "ZpConv.exe", "ZpMaint.exe"]
+UPDATER_TIMEOUT = 90
+
+
+def box(text, buttons, answer):
+    return {"caption": CAPTION.encode("cp932"), "text": text.encode("cp932"),
+            "buttons": buttons, "answer": answer}
+
+
+def confirm_box(letter, answer):
+    return box(CONFIRM % letter, [IDYES, IDNO], answer)
+
+
+def done_box(answer):
+    return box(DONE, [IDYES, IDNO], answer)
+
+
+FAILED_BOX = box(FAILED, [IDOK], IDOK)
+NO_KEY_DISK_BOX = box(NO_KEY_DISK, [IDOK], IDOK)
+
+
+def wine_attributes(attributes):
+    """What Wine reports for a file written with `attributes`: read-only comes from the mode,
+    hidden and system from the user.DOSATTRIB extended attribute, and ARCHIVE is always set;
+    other bits are not kept. Windows reports the written bits themselves."""
+    return (attributes & 0x07) | 0x20
+
+
+def test_entries(setup_program):
+    """A package of our own: a working stand-in Setup.exe, Japanese names whose second bytes
+    are backslashes (表 = 95 5C, 構 = 8D 5C), read-only and hidden files, nested folders."""
+    names = ["Setup.exe", "表計算\\構成.txt", "ヘルプ\\索引\\目次.dat", "readme.txt",
+             "data\\fifth.bin", "data\\sixth.bin", "zz-last.txt"]
+    attributes = [0x20, 0x21, 0x22, 0x20, 0x20, 0x20, 0x20]
+    entries = []
+    for i, (name, attribute) in enumerate(zip(names, attributes)):
+        data = setup_program if i == 0 else ("entry %d: %s\r\n" % (i + 1, name)).encode("cp932") * (i + 1)
+        entries.append(PackageEntry(name.encode("cp932"), data, attribute,
+                                    filetime(2025, 6, 1 + i, 10, 20, 2 * i)))
+    return entries
+
+
+class Checks:
+    """Collects every mismatch of a scenario instead of stopping at the first."""
+
+    def __init__(self):
+        self.failures = []
+
+    def equal(self, actual, expected, what):
+        if actual != expected:
+            self.failures.append("%s:\n    got      %r\n    expected %r" % (what, actual, expected))
+
+    def true(self, condition, what):
+        if not condition:
+            self.failures.append(what)
+
+
+def snapshot(folder):
+    """Everything about a tree that an update could change, seen from Linux."""
+    state = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            info = os.lstat(path)
+            try:
+                dosattrib = os.getxattr(path, "user.DOSATTRIB")
+            except OSError:
+                dosattrib = None
+            digest = None
+            if not os.path.isdir(path):
+                with open(path, "rb") as f:
+                    digest = hashlib.sha256(f.read()).hexdigest()
+            state[os.path.relpath(path, folder)] = (info.st_mode, info.st_size, info.st_mtime_ns,
+                                                    info.st_ctime_ns, dosattrib, digest)
+    return state
+
+
+class Context:
+    def __init__(self, args):
+        self.build = args.build
+        self.source = args.source
+        self.template = args.template
+        self.tools = os.path.join(args.build, "tools", "win")
+        self.updater = os.path.join(args.build, "ZarpoUpdate.exe")
+        with open(os.path.join(args.build, "package.bin"), "rb") as f:
+            self.sample_package = f.read()
+        self.sample = winerun.read_package(self.sample_package)
+        with open(self.tool("stand-in-setup"), "rb") as f:
+            self.setup_program = f.read()
+        self.checks = Checks()
+
+    def tool(self, name):
+        return os.path.join(self.tools, name + ".exe")
+
+    def sandbox(self, name):
+        return winerun.Sandbox(self.template, name, lambda: bool(self.checks.failures))
+
+    # Setting the scene ---------------------------------------------------------------------
+
+    def swapped_updater(self, sandbox, package):
+        """A copy of the updater carrying `package` (None: no package), made by swap-package
+        under Wine and read back, so a scenario never runs a program that is not what it
+        thinks."""
+        path = os.path.join(sandbox.root, "ZarpoUpdate-swapped.exe")
+        argument = "--remove"
+        if package is not None:
+            argument = os.path.join(sandbox.root, "swapped-package.bin")
+            with open(argument, "wb") as f:
+                f.write(package)
+            argument = winerun.windows_path(argument)
+        code, _ = sandbox.run("swap-package", self.tool("swap-package"),
+                              winerun.windows_path(self.updater), winerun.windows_path(path),
+                              argument)
+        if code != 0:
+            raise winerun.Failure("swap-package failed with exit code %d" % code)
+        key = ("ZIPFILE", "UPDATE", 1041)
+        carried, original = pe.read(path).resources(), pe.read(self.updater).resources()
+        if carried.pop(key, None) != package:
+            raise winerun.Failure("the swapped program does not carry the package it was given")
+        original.pop(key, None)
+        if carried != original:
+            raise winerun.Failure("swap-package changed resources other than the package")
+        return path
+
+    def plant(self, folder, files):
+        """Files of an earlier release: {relative Linux path: bytes}."""
+        for name, data in files.items():
+            path = os.path.join(folder, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+            os.utime(path, ns=(1_600_000_000 * 10**9, 1_600_000_000 * 10**9))
+
+    # Running -------------------------------------------------------------------------------
+
+    def update(self, sandbox, answers, boxes, updater=None):
+        """One run of the updater with its boxes answered; returns its exit code. Display and
+        monitor are started with the first run of a sandbox, and the drive types checked."""
+        if sandbox.display is None:
+            sandbox.start_display()
+            letters = sorted(sandbox.drives)
+            if letters:
+                _, out = sandbox.run("stat", self.tool("stat"), "--drive-type",
+                                     *["%s:\\" % letter.upper() for letter in letters])
+                wanted = [DRIVE_REMOVABLE if sandbox.drives[l] == "floppy" else DRIVE_FIXED
+                          for l in letters]
+                if [int(x) for x in out.split()] != wanted:
+                    raise winerun.Failure("drive types %r, wanted %r for %s"
+                                          % (out.split(), wanted, letters))
+            sandbox.start_monitor(self.tool("DebugMonitor"))
+        driver = sandbox.start_driver(self.tool("dialog-driver"), boxes, answers,
+                                      timeout=UPDATER_TIMEOUT)
+        updater = sandbox.start("ZarpoUpdate", updater or self.updater)
+        try:
+            code, _, _ = updater.wait(UPDATER_TIMEOUT)
+        except winerun.Failure:
+            boxes_seen = sandbox.boxes()
+            raise winerun.Failure("ZarpoUpdate did not end within %d s (boxes answered: %d of %d;"
+                                  " an unexpected box or a hang)"
+                                  % (UPDATER_TIMEOUT, len(boxes_seen), boxes))
+        driver_code, _, err = driver.wait(30)
+        if driver_code != 0:
+            raise winerun.Failure("dialog driver failed (%d): %s"
+                                  % (driver_code, err.decode(errors="replace").strip()))
+        return code
+
+    # Checking ------------------------------------------------------------------------------
+
+    def check_boxes(self, sandbox, expected):
+        seen = sandbox.boxes()
+        self.checks.equal(len(seen), len(expected), "number of boxes")
+        for i, (got, want) in enumerate(zip(seen, expected)):
+            self.checks.equal(got["caption"], want["caption"], "caption of box %d" % (i + 1))
+            self.checks.equal(got["text"], want["text"], "text of box %d" % (i + 1))
+            self.checks.equal(sorted(b[0] for b in got["buttons"]), want["buttons"],
+                              "buttons of box %d" % (i + 1))
+            self.checks.true(all(b[1] for b in got["buttons"]), "a button of box %d has no text"
+                             % (i + 1))
+            self.checks.equal(got["answer"], want["answer"], "answer to box %d" % (i + 1))
+
+    def check_trace(self, lines, expected):
+        self.checks.equal(len(lines), len(expected), "number of trace lines")
+        for i, (got, want) in enumerate(zip(lines, expected)):
+            self.checks.equal(got, want, "trace line %d" % (i + 1))
+
+    def check_installed(self, sandbox, folder, letter, entries):
+        """Every entry is in `folder` (drive `letter`'s Zarpo) with its bytes, and Win32 reports
+        its attributes, size and last-write time."""
+        for entry in entries:
+            path = entry.linux_path(folder)
+            try:
+                with open(path, "rb") as f:
+                    self.checks.true(f.read() == entry.data, "wrong contents in " + path)
+            except OSError as error:
+                self.checks.failures.append("cannot read %s: %s" % (path, error))
+        targets = ["%s:\\Zarpo\\%s" % (letter, e.name.decode("cp932")) for e in entries]
+        _, out = sandbox.run("stat", self.tool("stat"), *targets)
+        reported = out.decode("ascii").splitlines()
+        self.checks.equal(len(reported), len(entries), "lines from stat.exe")
+        for entry, target, line in zip(entries, targets, reported):
+            want = "%08X %d %016X" % (wine_attributes(entry.attributes), len(entry.data),
+                                      entry.last_write)
+            self.checks.equal(line, want, "Win32 view of " + target)
+
+    def check_absent(self, paths):
+        for path in paths:
+            self.checks.true(not os.path.lexists(path), "%s should not exist" % path)
+
+    def check_exit(self, code):
+        self.checks.equal(code, 0, "exit code of ZarpoUpdate")
+
+
+def target(letter, entry):
+    return ("%s:\\Zarpo\\" % letter).encode("cp932") + entry.name
+
+
+def fresh_trace(letter, entries):
+    lines = []
+    for entry in entries:
+        lines += [b"NotFound [" + target(letter, entry) + b"]", b"[" + target(letter, entry) + b"] 1"]
+    return lines
+
+
+def old_release():
+    """Files an earlier release left: obsolete ones (one also in a sub-folder, where it stays),
+    and one the package does not name."""
+    files = {name: b"obsolete " + name.encode() for name in OBSOLETE}
+    files["sub/ZpFont32.dll"] = b"not in the product folder itself"
+    files["own notes.txt"] = b"the user's file"
+    return files
+
+
+def make_zarpo(drive):
+    folder = os.path.join(drive, "Zarpo")
+    os.makedirs(folder)
+    return folder
+
+
+# Scenarios ------------------------------------------------------------------------------------
+
+def fresh_install(ctx):
+    """The sample release into an empty product folder; the setup offer declined."""
+    with ctx.sandbox("fresh") as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        ctx.plant(zarpo, old_release())
+        code = ctx.update(sandbox, ["yes", "no"], 2)
+        ctx.check_exit(code)
+        ctx.check_boxes(sandbox, [confirm_box("E", IDYES), done_box(IDNO)])
+        ctx.check_trace(sandbox.trace_lines(), fresh_trace("E", ctx.sample))
+        ctx.check_installed(sandbox, zarpo, "E", ctx.sample)
+        ctx.check_absent(os.path.join(zarpo, name) for name in OBSOLETE)
+        for kept in ("sub/ZpFont32.dll", "own notes.txt"):
+            ctx.checks.true(os.path.exists(os.path.join(zarpo, kept)), kept + " was removed")
+
+
+def rerun(ctx):
+    """A second run over an up-to-date key disk finds every file identical and writes nothing."""
+    with ctx.sandbox("rerun") as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        ctx.check_exit(ctx.update(sandbox, ["yes", "no"], 2))
+        first = len(sandbox.trace_lines())
+        before = snapshot(zarpo)
+        os.remove(sandbox.boxes_path)
+        ctx.check_exit(ctx.update(sandbox, ["yes", "no"], 2))
+        ctx.check_boxes(sandbox, [confirm_box("E", IDYES), done_box(IDNO)])
+        ctx.check_trace(sandbox.trace_lines()[first:],
+                        [b"Existing [" + target("E", e) + b"]" for e in ctx.sample])
+        ctx.checks.equal(snapshot(zarpo), before, "the key disk after the second run")
+
+
+def declined(ctx):
+    """No at the confirmation: one box, no trace line, the key disk as it was."""
+    with ctx.sandbox("declined") as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        ctx.plant(zarpo, old_release())
+        before = snapshot(zarpo)
+        ctx.check_exit(ctx.update(sandbox, ["no"], 1))
+        ctx.check_boxes(sandbox, [confirm_box("E", IDNO)])
+        ctx.check_trace(sandbox.trace_lines(), [])
+        ctx.checks.equal(snapshot(zarpo), before, "the key disk after No")
+
+
+def no_key_disk(ctx):
+    """The product folder on a fixed drive and a removable drive without it: no key disk."""
+    with ctx.sandbox("nokey") as sandbox:
+        fixed = make_zarpo(sandbox.map_drive("e", "hd"))
+        sandbox.map_drive("d", "floppy")
+        ctx.check_exit(ctx.update(sandbox, [], 1))
+        ctx.check_boxes(sandbox, [NO_KEY_DISK_BOX])
+        ctx.check_trace(sandbox.trace_lines(), [])
+        ctx.checks.equal(os.listdir(fixed), [], "the fixed drive's product folder")
+
+
+def two_key_disks(ctx):
+    """Key disks on F: and E: both hold the product folder: the higher letter, F:, is updated."""
+    with ctx.sandbox("twodisks") as sandbox:
+        on_e = make_zarpo(sandbox.map_drive("e", "floppy"))
+        on_f = make_zarpo(sandbox.map_drive("f", "floppy"))
+        ctx.check_exit(ctx.update(sandbox, ["yes", "no"], 2))
+        ctx.check_boxes(sandbox, [confirm_box("F", IDYES), done_box(IDNO)])
+        ctx.check_trace(sandbox.trace_lines(), fresh_trace("F", ctx.sample))
+        ctx.check_installed(sandbox, on_f, "F", ctx.sample)
+        ctx.checks.equal(os.listdir(on_e), [], "E:\\Zarpo after the update of F:")
+
+
+def bad_package(ctx):
+    """A package failing its checksum: failure box, no entry written, obsolete files removed,
+    no trace line at all."""
+    with ctx.sandbox("badpkg") as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        ctx.plant(zarpo, old_release())
+        ctx.plant(zarpo, {"Zarpo.exe": b"the old program"})
+        package = bytearray(ctx.sample_package)
+        package[8] ^= 0x01          # the CRC-32 of the unpacked data
+        updater = ctx.swapped_updater(sandbox, bytes(package))
+        before = snapshot(zarpo)
+        ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
+        ctx.check_boxes(sandbox, [confirm_box("E", IDYES), FAILED_BOX])
+        ctx.check_trace(sandbox.trace_lines(), [])
+        after = snapshot(zarpo)
+        for name in OBSOLETE:
+            del before[name]
+        ctx.checks.equal(after, before, "the key disk apart from the obsolete files")
+
+
+def missing_package(ctx):
+    """No package resource at all: failure box, the key disk untouched (obsolete files too)."""
+    with ctx.sandbox("nopkg") as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        ctx.plant(zarpo, old_release())
+        updater = ctx.swapped_updater(sandbox, None)
+        before = snapshot(zarpo)
+        ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
+        ctx.check_boxes(sandbox, [confirm_box("E", IDYES), FAILED_BOX])
+        ctx.check_trace(sandbox.trace_lines(), [])
+        ctx.checks.equal(snapshot(zarpo), before, "the key disk")
+
+
+def failed_write(ctx):
+    """The fifth entry's target is a folder: entries one to four written, "[...] 0" for the
+    fifth, nothing after it, obsolete files removed, failure box."""
+    with ctx.sandbox("failwrite") as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        entries = test_entries(ctx.setup_program)
+        ctx.plant(zarpo, old_release())
+        ctx.plant(zarpo, {"data/sixth.bin": b"sixth, old"})
+        fifth = entries[4].linux_path(zarpo)
+        os.makedirs(fifth)
+        seconds = entries[4].last_write // 10_000_000 - 11644473600
+        os.utime(fifth, (seconds, seconds))
+        updater = ctx.swapped_updater(sandbox, winerun.build_package(entries))
+        sixth_before = snapshot(os.path.dirname(fifth))["sixth.bin"]
+        ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
+        ctx.check_boxes(sandbox, [confirm_box("E", IDYES), FAILED_BOX])
+        # The folder found at the fifth target: size 0 and FILE_ATTRIBUTE_DIRECTORY (0x10) against
+        # the entry's, the same DOS time.
+        difference = (0x10 - entries[4].attributes) & 0xFFFFFFFF
+        fifth_target = target("E", entries[4])
+        expected = fresh_trace("E", entries[:4]) + [
+            b"Different [%s] %d, %X, 0" % (fifth_target, -len(entries[4].data), difference),
+            b"[" + fifth_target + b"] 0"]
+        ctx.check_trace(sandbox.trace_lines(), expected)
+        ctx.check_installed(sandbox, zarpo, "E", entries[:4])
+        ctx.checks.true(os.path.isdir(fifth), "the folder at the fifth target is gone")
+        ctx.checks.equal(snapshot(os.path.dirname(fifth))["sixth.bin"], sixth_before,
+                         "the sixth entry's old file")
+        ctx.check_absent([entries[6].linux_path(zarpo)] +
+                         [os.path.join(zarpo, name) for name in OBSOLETE])
+
+
+def setup_started(ctx, answer):
+    with ctx.sandbox("setup-" + answer) as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        entries = test_entries(ctx.setup_program)
+        updater = ctx.swapped_updater(sandbox, winerun.build_package(entries))
+        ctx.check_exit(ctx.update(sandbox, ["yes", answer], 2, updater))
+        ctx.check_boxes(sandbox, [confirm_box("E", IDYES), done_box(IDYES if answer == "yes" else IDNO)])
+        ctx.check_trace(sandbox.trace_lines(), fresh_trace("E", entries))
+        ctx.check_installed(sandbox, zarpo, "E", entries)
+        mark = os.path.join(zarpo, "setup-ran.txt")
+        if answer == "yes":
+            # The updater does not wait for the setup program it started.
+            try:
+                winerun.wait_for(lambda: os.path.exists(mark), 30, "the setup program's mark")
+            except winerun.Failure as failure:
+                ctx.checks.failures.append(str(failure))
+        else:
+            time.sleep(3)
+            ctx.check_absent([mark])
+
+
+SCENARIOS = {
+    "fresh-install": fresh_install,
+    "rerun": rerun,
+    "declined": declined,
+    "no-key-disk": no_key_disk,
+    "two-key-disks": two_key_disks,
+    "bad-package": bad_package,
+    "missing-package": missing_package,
+    "failed-write": failed_write,
+    "setup-yes": lambda ctx: setup_started(ctx, "yes"),
+    "setup-no": lambda ctx: setup_started(ctx, "no"),
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("--build")
+    parser.add_argument("--source")
+    parser.add_argument("--template")
+    parser.add_argument("--wine")
+    parser.add_argument("--make-template", action="store_true")
+    parser.add_argument("--scenario", choices=sorted(SCENARIOS))
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(SCENARIOS))
+        return 0
+    if args.wine:
+        winerun.WINE = args.wine
+        winerun.WINESERVER = os.path.join(os.path.dirname(args.wine), "wineserver")
+    started = time.monotonic()
+    try:
+        if args.make_template:
+            winerun.make_template(args.template)
+            print("Wine prefix template ready in %.1f s" % (time.monotonic() - started))
+            return 0
+        if not os.path.isdir(args.template):
+            print("FAIL: no Wine prefix template in %s (run the wine-prefix test first)"
+                  % args.template)
+            return 1
+        ctx = Context(args)
+        SCENARIOS[args.scenario](ctx)
+    except winerun.Failure as failure:
+        print("FAIL: %s: %s" % (args.scenario, failure))
+        return 1
+    for message in ctx.checks.failures:
+        print("FAIL: " + message)
+    print("%s: %s in %.1f s" % (args.scenario, "failed" if ctx.checks.failures else "passed",
+                                time.monotonic() - started))
+    return 1 if ctx.checks.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,296 @@
+"""Running Windows programs under Wine for the end-to-end tests of the updater.
+
+A Sandbox is one scenario's world: its own Wine prefix (a hard-linked copy of a template made
+once per test run), its own Xvfb display, drive letters mapped to folders of its own, and the
+processes it starts. Every wait is bounded; leaving the sandbox ends everything it started, by
+process id (Xvfb) or through the prefix's own wineserver (the Wine processes).
+
+Standard library only.
+"""
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import zlib
+
+WINE = os.environ.get("ZARPO_WINE", "/usr/lib/wine/wine64")
+WINESERVER = os.environ.get("ZARPO_WINESERVER",
+                            os.path.join(os.path.dirname(WINE), "wineserver"))
+XVFB = os.environ.get("ZARPO_XVFB", "Xvfb")
+
+
+class Failure(Exception):
+    """A scenario went wrong in a way that makes its checks meaningless (a hang, a crash)."""
+
+
+def wine_environment(prefix, display=None):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEARCH": "win64",
+        "WINEDEBUG": "-all",
+        # Wine takes the ANSI code page from the locale: Japanese gives code page 932.
+        "LC_ALL": "ja_JP.UTF-8",
+        # No Mono or Gecko installers in a throw-away prefix.
+        "WINEDLLOVERRIDES": "mscoree=;mshtml=",
+    })
+    env.pop("DISPLAY", None)
+    if display is not None:
+        env["DISPLAY"] = display
+    return env
+
+
+def make_template(prefix, timeout=120):
+    """A fresh, initialised Wine prefix at `prefix` (replacing what is there)."""
+    shutil.rmtree(prefix, ignore_errors=True)
+    env = wine_environment(prefix)
+    try:
+        subprocess.run([WINE, "wineboot", "-i"], env=env, timeout=timeout, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
+    except subprocess.TimeoutExpired:
+        subprocess.run([WINESERVER, "-k"], env=env, timeout=30)
+        raise Failure("wineboot did not finish within %d s" % timeout)
+    if not os.path.isfile(os.path.join(prefix, "system.reg")):
+        raise Failure("wineboot left no registry in " + prefix)
+
+
+def copy_prefix(template, prefix):
+    """A private prefix from the template. The system files are hard links (nothing here writes
+    them); the registry is copied, since the prefix's wineserver rewrites it."""
+    os.makedirs(prefix)
+    for name in os.listdir(template):
+        source, target = os.path.join(template, name), os.path.join(prefix, name)
+        if name == "drive_c":
+            subprocess.run(["cp", "-al", source, target], check=True)
+        elif name == "dosdevices":
+            subprocess.run(["cp", "-a", source, target], check=True)
+        elif name.endswith(".reg") or name == ".update-timestamp":
+            shutil.copy2(source, target)
+
+
+def windows_path(path):
+    """The Z: form of an absolute Linux path (Wine maps Z: to /)."""
+    return "Z:" + path.replace("/", "\\")
+
+
+class Process:
+    """A started process with a bounded wait."""
+
+    def __init__(self, name, args, env, stdout=subprocess.DEVNULL):
+        self.name = name
+        self.popen = subprocess.Popen(args, env=env, stdout=stdout, stderr=subprocess.PIPE,
+                                      start_new_session=True)
+
+    def wait(self, timeout):
+        try:
+            out, err = self.popen.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("%s did not end within %d s" % (self.name, timeout))
+        return self.popen.returncode, out, err
+
+    def end(self):
+        if self.popen.poll() is None:
+            os.killpg(self.popen.pid, signal.SIGKILL)
+            self.popen.wait(timeout=10)
+
+
+class Sandbox:
+    """One scenario's prefix, display and drives. Use as a context manager."""
+
+    def __init__(self, template, name, failed=lambda: False):
+        """`failed` tells on leaving whether the scenario's checks failed: the sandbox's files
+        are then kept for a look, as they are after an exception or with ZARPO_WINE_KEEP=1."""
+        self.root = tempfile.mkdtemp(prefix="zarpo-wine-%s-" % name)
+        self.prefix = os.path.join(self.root, "prefix")
+        self.failed = failed
+        self.processes = []
+        self.display = None
+        self.xvfb = None
+        self.trace_path = os.path.join(self.root, "trace.txt")
+        self.boxes_path = os.path.join(self.root, "boxes.txt")
+        self.drives = {}
+        copy_prefix(template, self.prefix)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, value, tb):
+        self.close()
+        if kind is None and not self.failed() and not os.environ.get("ZARPO_WINE_KEEP"):
+            shutil.rmtree(self.root, ignore_errors=True)
+        else:
+            print("scenario files kept in " + self.root)
+        return False
+
+    def close(self):
+        if os.path.isdir(self.prefix):
+            subprocess.run([WINESERVER, "-k"], env=self.env(), timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for process in self.processes:
+            process.end()
+        if self.xvfb is not None and self.xvfb.poll() is None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait(timeout=10)
+
+    def env(self):
+        return wine_environment(self.prefix, self.display)
+
+    # Drives ---------------------------------------------------------------------------------
+
+    def map_drive(self, letter, kind):
+        """Drive `letter` as a folder of the sandbox, of Wine's drive type `kind` ("floppy":
+        removable, "hd": fixed). Must come before the first Wine process starts, since Wine
+        reads drive types once, when its server starts."""
+        if self.processes:
+            raise Failure("drives must be mapped before Wine starts")
+        folder = os.path.join(self.root, "drive-" + letter)
+        os.makedirs(folder, exist_ok=True)
+        os.symlink(folder, os.path.join(self.prefix, "dosdevices", letter + ":"))
+        self.drives[letter] = kind
+        with open(os.path.join(self.prefix, "system.reg"), "a", encoding="ascii") as reg:
+            reg.write("\n[Software\\\\Wine\\\\Drives] 1700000000\n")
+            for key, value in sorted(self.drives.items()):
+                reg.write('"%s:"="%s"\n' % (key, value))
+        return folder
+
+    # Processes ------------------------------------------------------------------------------
+
+    def start_display(self, timeout=20):
+        """Xvfb on a display number of its own choosing (reported through -displayfd)."""
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            [XVFB, "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        os.close(write_end)
+        deadline = time.monotonic() + timeout
+        number = b""
+        while not number.endswith(b"\n"):
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or self.xvfb.poll() is not None:
+                os.close(read_end)
+                raise Failure("Xvfb did not start")
+            import select
+            ready, _, _ = select.select([read_end], [], [], remaining)
+            if ready:
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+        os.close(read_end)
+        if not number.strip():
+            raise Failure("Xvfb reported no display number")
+        self.display = ":" + number.decode().strip()
+
+    def start(self, name, exe, *args, stdout=subprocess.DEVNULL):
+        process = Process(name, [WINE, exe] + list(args), self.env(), stdout=stdout)
+        self.processes.append(process)
+        return process
+
+    def run(self, name, exe, *args, timeout=60):
+        """Runs a console program to its end; its exit code and standard output."""
+        process = self.start(name, exe, *args, stdout=subprocess.PIPE)
+        code, out, err = process.wait(timeout)
+        return code, out
+
+    def start_monitor(self, monitor_exe, timeout=30):
+        """The DebugMonitor window, appending every trace line to trace_path. Ready once the
+        file exists (the monitor creates it after its window)."""
+        process = self.start("DebugMonitor", monitor_exe, "/append", windows_path(self.trace_path))
+        wait_for(lambda: os.path.exists(self.trace_path) or process.popen.poll() is not None,
+                 timeout, "the DebugMonitor window")
+        if process.popen.poll() is not None:
+            raise Failure("DebugMonitor ended at once (exit code %d)" % process.popen.returncode)
+        return process
+
+    def start_driver(self, driver_exe, count, answers=(), timeout=60):
+        return self.start("dialog-driver", driver_exe, "--log", windows_path(self.boxes_path),
+                          "--count", str(count),
+                          *(["--answers", ",".join(answers)] if answers else []),
+                          "--timeout", str(timeout))
+
+    def trace_lines(self):
+        """The trace lines received, as byte strings."""
+        if not os.path.exists(self.trace_path):
+            return []
+        with open(self.trace_path, "rb") as f:
+            data = f.read()
+        return data.split(b"\n")[:-1] if data else []
+
+    def boxes(self):
+        """The boxes recorded by the dialog driver, in order."""
+        if not os.path.exists(self.boxes_path):
+            return []
+        with open(self.boxes_path, "rb") as f:
+            return [parse_box(line) for line in f.read().decode("ascii").splitlines()]
+
+
+def wait_for(condition, timeout, what, interval=0.05):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise Failure("timed out after %d s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def parse_box(line):
+    """One record of the dialog driver: {caption, text: bytes, buttons: [(id, bytes)], answer}."""
+    fields = dict(part.split("=", 1) for part in line.split(" ")[1:])
+    buttons = []
+    for item in filter(None, fields["buttons"].split(";")):
+        number, text = item.split(":", 1)
+        buttons.append((int(number), bytes.fromhex(text)))
+    return {"caption": bytes.fromhex(fields["caption"]), "text": bytes.fromhex(fields["text"]),
+            "buttons": buttons, "answer": int(fields["answer"])}
+
+
+# Packages -------------------------------------------------------------------------------------
+
+class PackageEntry:
+    def __init__(self, name, data, attributes=0x20, last_write=0):
+        self.name = name                # code page 932 bytes, backslashes between levels
+        self.data = data
+        self.attributes = attributes
+        self.last_write = last_write    # FILETIME as an integer
+
+    def linux_path(self, folder):
+        return os.path.join(folder, *self.name.decode("cp932").split("\\"))
+
+
+def build_package(entries, level=9):
+    unpacked = b"".join(struct.pack("<IIQI", len(e.data), e.attributes, e.last_write, len(e.name))
+                        + e.name + e.data for e in entries)
+    stream = zlib.compress(unpacked, level)
+    return struct.pack("<III", 12 + len(stream), len(unpacked), zlib.crc32(unpacked)) + stream
+
+
+def read_package(data):
+    """The entries of a well-formed package."""
+    stored, length, checksum = struct.unpack_from("<III", data)
+    unpacked = zlib.decompress(data[12:stored])
+    if len(unpacked) != length or zlib.crc32(unpacked) != checksum:
+        raise ValueError("package fails its checks")
+    entries, offset = [], 0
+    while offset < len(unpacked):
+        size, attributes, last_write, name_length = struct.unpack_from("<IIQI", unpacked, offset)
+        offset += 20
+        name = unpacked[offset:offset + name_length]
+        offset += name_length
+        entries.append(PackageEntry(name, unpacked[offset:offset + size], attributes, last_write))
+        offset += size
+    return entries
+
+
+def filetime(year, month, day, hour=0, minute=0, second=0):
+    """FILETIME of a UTC time."""
+    import calendar
+    seconds = calendar.timegm((year, month, day, hour, minute, second, 0, 0, 0))
+    return (seconds + 11644473600) * 10_000_000
