@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test of the project: builds the Linux, 32-bit and 64-bit Windows programs, runs
-# the host tests (under ASan/UBSan), and the fuzz targets for a bounded time.
+# the host tests (under ASan/UBSan), checks the shipped executable, runs the 64-bit program
+# end to end under Wine, and the fuzz targets for a bounded time.
 # Usage: scripts/test.sh            (after scripts/setup.sh has installed the packages)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +20,12 @@ for preset in win32 win64; do
   cmake --build --preset "$preset" -j "$jobs"
 done
 file build/win32/ZarpoUpdate.exe build/win64/ZarpoUpdate.exe
+
+step "The shipped executable (PE checks)"
+ctest --test-dir build/win32 -L exe --output-on-failure
+
+step "End-to-end under Wine (64-bit twin)"
+ctest --test-dir build/win64 -L wine -j "$jobs" --output-on-failure
 
 if [ -x scripts/fuzz.sh ]; then
   step "Fuzzing (bounded)"
