@@ -446,6 +446,7 @@ def main():
     parser.add_argument("--template")
     parser.add_argument("--wine")
     parser.add_argument("--make-template", action="store_true")
+    parser.add_argument("--remove-template", action="store_true")
     parser.add_argument("--scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()
     if args.list:
@@ -456,6 +457,9 @@ def main():
         winerun.WINESERVER = os.path.join(os.path.dirname(args.wine), "wineserver")
     started = time.monotonic()
     try:
+        if args.remove_template:
+            winerun.shutil.rmtree(args.template, ignore_errors=True)
+            return 0
         if args.make_template:
             winerun.make_template(args.template)
             print("Wine prefix template ready in %.1f s" % (time.monotonic() - started))

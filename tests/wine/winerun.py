@@ -65,7 +65,10 @@ def copy_prefix(template, prefix):
     for name in os.listdir(template):
         source, target = os.path.join(template, name), os.path.join(prefix, name)
         if name == "drive_c":
-            subprocess.run(["cp", "-al", source, target], check=True)
+            # Hard links need the same file system; a plain copy (some 700 MB) otherwise.
+            if subprocess.run(["cp", "-al", source, target], stderr=subprocess.DEVNULL).returncode:
+                shutil.rmtree(target, ignore_errors=True)
+                subprocess.run(["cp", "-a", source, target], check=True)
         elif name == "dosdevices":
             subprocess.run(["cp", "-a", source, target], check=True)
         elif name.endswith(".reg") or name == ".update-timestamp":
@@ -104,7 +107,9 @@ class Sandbox:
     def __init__(self, template, name, failed=lambda: False):
         """`failed` tells on leaving whether the scenario's checks failed: the sandbox's files
         are then kept for a look, as they are after an exception or with ZARPO_WINE_KEEP=1."""
-        self.root = tempfile.mkdtemp(prefix="zarpo-wine-%s-" % name)
+        # Next to the template, so that the prefix can be hard-linked to it.
+        self.root = tempfile.mkdtemp(prefix="run-%s-" % name,
+                                     dir=os.path.dirname(os.path.abspath(template)))
         self.prefix = os.path.join(self.root, "prefix")
         self.failed = failed
         self.processes = []
