@@ -168,21 +168,26 @@ class Context:
 
     # Running -------------------------------------------------------------------------------
 
+    def begin(self, sandbox):
+        """Display and monitor for a sandbox, started once, before its first Wine program that
+        may need them; the drive types are checked on the way."""
+        if sandbox.display is not None:
+            return
+        sandbox.start_display()
+        letters = sorted(sandbox.drives)
+        if letters:
+            _, out = sandbox.run("stat", self.tool("stat"), "--drive-type",
+                                 *["%s:\\" % letter.upper() for letter in letters])
+            wanted = [DRIVE_REMOVABLE if sandbox.drives[l] == "floppy" else DRIVE_FIXED
+                      for l in letters]
+            if [int(x) for x in out.split()] != wanted:
+                raise winerun.Failure("drive types %r, wanted %r for %s"
+                                      % (out.split(), wanted, letters))
+        sandbox.start_monitor(self.tool("DebugMonitor"))
+
     def update(self, sandbox, answers, boxes, updater=None):
-        """One run of the updater with its boxes answered; returns its exit code. Display and
-        monitor are started with the first run of a sandbox, and the drive types checked."""
-        if sandbox.display is None:
-            sandbox.start_display()
-            letters = sorted(sandbox.drives)
-            if letters:
-                _, out = sandbox.run("stat", self.tool("stat"), "--drive-type",
-                                     *["%s:\\" % letter.upper() for letter in letters])
-                wanted = [DRIVE_REMOVABLE if sandbox.drives[l] == "floppy" else DRIVE_FIXED
-                          for l in letters]
-                if [int(x) for x in out.split()] != wanted:
-                    raise winerun.Failure("drive types %r, wanted %r for %s"
-                                          % (out.split(), wanted, letters))
-            sandbox.start_monitor(self.tool("DebugMonitor"))
+        """One run of the updater with its boxes answered; returns its exit code."""
+        self.begin(sandbox)
         driver = sandbox.start_driver(self.tool("dialog-driver"), boxes, answers,
                                       timeout=UPDATER_TIMEOUT)
         updater = sandbox.start("ZarpoUpdate", updater or self.updater)
@@ -424,6 +429,71 @@ def setup_started(ctx, answer):
             ctx.check_absent([mark])
 
 
+def file_in_use(ctx):
+    """A packaged file held open without sharing by another program: the walk stops at it with
+    "[...] 0" and the failure box, the held file keeps its contents; once it is released, a
+    rerun completes."""
+    with ctx.sandbox("inuse") as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        entries = test_entries(ctx.setup_program)
+        held = entries[3]
+        ctx.plant(zarpo, {"readme.txt": b"an older readme"})
+        updater = ctx.swapped_updater(sandbox, winerun.build_package(entries))
+        ctx.begin(sandbox)
+        ready = os.path.join(sandbox.root, "held")
+        release = os.path.join(sandbox.root, "release")
+        holder = sandbox.start("hold-file", ctx.tool("hold-file"), "E:\\Zarpo\\readme.txt",
+                               winerun.windows_path(ready), winerun.windows_path(release), "150")
+        winerun.wait_for(lambda: os.path.exists(ready) or holder.popen.poll() is not None, 30,
+                         "the file to be held open")
+        if holder.popen.poll() is not None:
+            raise winerun.Failure("hold-file ended at once (exit code %d)" % holder.popen.returncode)
+
+        ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
+        ctx.check_boxes(sandbox, [confirm_box("E", IDYES), FAILED_BOX])
+        lines = sandbox.trace_lines()
+        ctx.check_trace(lines[:6], fresh_trace("E", entries[:3]))
+        ctx.checks.equal(len(lines), 8, "number of trace lines")
+        different = b"Different [" + target("E", held) + b"] "
+        ctx.checks.true(len(lines) > 6 and lines[6].startswith(different),
+                        "trace line 7 should compare the held file: %r" % lines[6:7])
+        ctx.checks.equal(lines[7:8], [b"[" + target("E", held) + b"] 0"], "trace line 8")
+        with open(held.linux_path(zarpo), "rb") as f:
+            ctx.checks.equal(f.read(), b"an older readme", "the held file's contents")
+        ctx.check_installed(sandbox, zarpo, "E", entries[:3])
+        ctx.check_absent(e.linux_path(zarpo) for e in entries[4:])
+
+        open(release, "wb").close()
+        code, _, _ = holder.wait(30)
+        ctx.checks.equal(code, 0, "exit code of hold-file")
+        os.remove(sandbox.boxes_path)
+        ctx.check_exit(ctx.update(sandbox, ["yes", "no"], 2, updater))
+        ctx.check_boxes(sandbox, [confirm_box("E", IDYES), done_box(IDNO)])
+        rerun_lines = sandbox.trace_lines()[len(lines):]
+        ctx.check_trace(rerun_lines[:3], [b"Existing [" + target("E", e) + b"]" for e in entries[:3]])
+        ctx.checks.true(len(rerun_lines) > 3 and rerun_lines[3].startswith(different),
+                        "the rerun should find the released file different: %r" % rerun_lines[3:4])
+        ctx.check_trace(rerun_lines[4:], [b"[" + target("E", held) + b"] 1"] +
+                        fresh_trace("E", entries[4:]))
+        ctx.check_installed(sandbox, zarpo, "E", entries)
+
+
+def conformance(ctx):
+    """The platform layer's conformance tests, built for Windows, run against Wine itself on a
+    removable E:, so that our POSIX imitation and Wine are held to the same expectations."""
+    with ctx.sandbox("conformance") as sandbox:
+        drive = sandbox.map_drive("e", "floppy")
+        os.makedirs(os.path.join(drive, "scratch"))
+        os.environ["ZARPO_TEST_ROOT"] = "E:\\scratch\\"
+        program = os.path.join(ctx.build, "tests", "platform-conformance.exe")
+        code, out = sandbox.run("platform-conformance", program, "--gtest_brief=1", timeout=150)
+        text = out.decode("utf-8", errors="replace")
+        if code != 0:
+            ctx.checks.failures.append("platform-conformance failed under Wine:\n" + text[-6000:])
+        else:
+            print(text.strip().splitlines()[-1] if text.strip() else "no output")
+
+
 SCENARIOS = {
     "fresh-install": fresh_install,
     "rerun": rerun,
@@ -435,6 +505,8 @@ SCENARIOS = {
     "failed-write": failed_write,
     "setup-yes": lambda ctx: setup_started(ctx, "yes"),
     "setup-no": lambda ctx: setup_started(ctx, "no"),
+    "file-in-use": file_in_use,
+    "conformance": conformance,
 }
 
 
