@@ -3,6 +3,7 @@
 #include "support/faults.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <stdio.h>
 #include <strings.h>
 
@@ -48,6 +49,10 @@ bool ShouldFail(const char* name, FaultKind* kind = nullptr, LPCSTR path = nullp
   bool fail = plan.persist ? plan.matched >= plan.nth : plan.matched == plan.nth;
   if (!fail) return false;
   ++plan.fired;
+  // A kill is the end of the process: only WriteFile (told by `kind`) can do half its work first.
+  if (plan.kind == FaultKind::Kill || (plan.kind == FaultKind::KillMidWrite && kind == nullptr)) {
+    raise(SIGKILL);
+  }
   if (kind != nullptr) *kind = plan.kind;
   return true;
 }
@@ -224,6 +229,10 @@ BOOL WINAPI __wrap_WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
   if (ShouldFail("WriteFile", &kind, nullptr, count)) {
     if (kind == FaultKind::ShortWrite) {
       return __real_WriteFile(file, buffer, bytesToWrite / 2, bytesWritten, overlapped);
+    }
+    if (kind == FaultKind::KillMidWrite) {
+      __real_WriteFile(file, buffer, bytesToWrite / 2, bytesWritten, overlapped);
+      raise(SIGKILL);
     }
     if (bytesWritten != nullptr) *bytesWritten = 0;
     SetLastError(ERROR_DISK_FULL);

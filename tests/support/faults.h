@@ -27,6 +27,11 @@
 //   MessageBoxA                                 0, ERROR_NOT_ENOUGH_MEMORY
 //   ShellExecuteA                               (HINSTANCE)2 (file not found)
 //
+// Kill and KillMidWrite end the calling process with a real SIGKILL at that point, for tests
+// that run the update in a child process and look at what a killed update leaves on the disk.
+// Killing just before call n+1 is the same as killing just after call n, since the code under
+// test touches nothing between platform calls.
+//
 // Trace capture: with FaultCaptureTrace(true), FindWindowA("DebugMonitor", ...) answers a
 // stand-in window without asking the real layer, and every WM_SETTEXT sent to it is recorded
 // (FaultTraceLines) instead of delivered. An armed fault on FindWindowA or SendMessageA still
@@ -46,6 +51,9 @@
 enum class FaultKind {
   Error,       // the call fails outright
   ShortWrite,  // WriteFile only: succeeds with fewer bytes than asked for
+  Kill,        // the process is killed with SIGKILL just before the call is made
+  KillMidWrite,  // WriteFile only: half the bytes really written, then SIGKILL (other calls:
+                 // as Kill)
 };
 
 // No fault armed, counts and logs emptied, trace capture off.
