@@ -17,12 +17,14 @@
 // in or out is just changing a link.
 #include <ctype.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
@@ -85,6 +87,26 @@ long TypeFromTable(const char* table, char letter) {
   return found;
 }
 
+// The canonical path of the folder `path` leads to, as realpath gives it; 0 when it leads to
+// no folder. Every path goes through here, so it asks the kernel for the name of the opened
+// folder (three calls) rather than letting realpath look at each level (one call per level of
+// the link and of its target, a dozen or more).
+int CanonicalFolder(const char* path, char* out, size_t size) {
+  int fd = open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char self[64];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(self, out, size - 1);
+  close(fd);
+  // Without /proc, or for a folder outside this process's root, the kernel's name is no path.
+  if (n > 0 && (size_t)n < size - 1 && out[0] == '/') {
+    out[n] = '\0';
+    return 1;
+  }
+  struct stat st;
+  return realpath(path, out) && stat(out, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 void LookUpDrive(char letter, Drive* drive) {
   drive->Type = DRIVE_NO_ROOT_DIR;
   drive->HasMedium = 0;
@@ -105,8 +127,7 @@ void LookUpDrive(char letter, Drive* drive) {
   } else {
     return;
   }
-  if (hasLink && realpath(link, drive->Root) && stat(drive->Root, &st) == 0 &&
-      S_ISDIR(st.st_mode)) {
+  if (hasLink && CanonicalFolder(link, drive->Root, sizeof drive->Root)) {
     drive->HasMedium = 1;
   } else {
     drive->Root[0] = '\0';
