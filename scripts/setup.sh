@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
   clang libclang-rt-14-dev
   wine64 xvfb xauth x11-utils locales
-  attr file python3
+  attr file python3 strace
 )
 
 SUDO=""
