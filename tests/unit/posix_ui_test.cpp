@@ -21,19 +21,13 @@
 
 #include "platform/platform.h"
 #include "platform/posix/display.h"
+#include "support/host_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 // ---- Display conversion ----
 

@@ -21,6 +21,7 @@
 
 #include "package/install.h"
 #include "package/package.h"
+#include "support/host_files.h"
 #include "support/scratch_drive.h"
 
 namespace fs = std::filesystem;
@@ -29,13 +30,6 @@ namespace {
 
 const std::string Program = ZARPO_BINARY_DIR "/ZarpoUpdate";
 const std::string Monitor = ZARPO_BINARY_DIR "/tools/debug-monitor";
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A temporary runtime folder of our own, so the program finds our monitor or none at all.
 struct RuntimeFolder {
@@ -66,10 +60,7 @@ struct TraceMonitor {
       _exit(127);
     }
     std::string socket = runtime.path + "/DebugMonitor";
-    for (int i = 0; i < 200 && !fs::exists(socket); i++) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    EXPECT_TRUE(fs::exists(socket)) << "debug-monitor did not start";
+    EXPECT_TRUE(WaitFor([&] { return fs::exists(socket); })) << "debug-monitor did not start";
   }
   ~TraceMonitor() {
     kill(pid, SIGTERM);
@@ -77,7 +68,7 @@ struct TraceMonitor {
   }
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
-    std::istringstream in(ReadAll(file));
+    std::istringstream in(ReadWholeFile(file));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
@@ -119,7 +110,7 @@ Outcome RunUpdater(const std::string& answers) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  Outcome outcome = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(outputName)};
+  Outcome outcome = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(outputName)};
   unlink(inputName);
   unlink(outputName);
   return outcome;
@@ -139,7 +130,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::ostringstream line;
     line << st.st_mode << ' ' << st.st_size << ' ' << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec
          << ' ' << st.st_ctim.tv_sec << '.' << st.st_ctim.tv_nsec;
-    if (item.is_regular_file()) line << ' ' << ReadAll(item.path());
+    if (item.is_regular_file()) line << ' ' << ReadWholeFile(item.path());
     snapshot[fs::relative(item.path(), root)] = line.str();
   }
   return snapshot;
@@ -269,10 +260,8 @@ TEST(Program, SetupStartsOnYesOnly) {
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_TRUE(Contains(outcome.output, Done)) << outcome.output;
     if (yes) {
-      for (int i = 0; i < 200 && !fs::exists(mark); i++) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      }
-      EXPECT_EQ(ReadAll(mark), drive.HostPath("Zarpo\\Setup.exe") + "\n");
+      EXPECT_TRUE(WaitFor([&] { return fs::exists(mark); })) << "the setup program did not start";
+      EXPECT_EQ(ReadWholeFile(mark), drive.HostPath("Zarpo\\Setup.exe") + "\n");
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
       EXPECT_FALSE(fs::exists(mark));

@@ -27,6 +27,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/monitor.h"
+#include "support/host_files.h"
 #include "trace/trace.h"
 
 extern char** environ;
@@ -35,23 +36,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, milliseconds limit = milliseconds(5000)) {
-  auto end = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return true;
-}
 
 sockaddr_un AddressOf(const std::string& path) {
   sockaddr_un address{};
