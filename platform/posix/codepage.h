@@ -9,3 +9,11 @@
 // then holds the empty string.
 int PosixAnsiToUtf8(const char* ansi, char* out, size_t size);
 int PosixUtf8ToAnsi(const char* utf8, char* out, size_t size);
+
+// 1 when the `length` bytes of code page 932 text come back byte for byte from a round trip
+// through UTF-8: every character in it is ASCII, a half-width katakana, or a double-byte
+// character of the JIS rows (lead bytes 0x81-0x86, 0x88-0x9F, 0xE0-0xEA), none of which has a
+// second code. The NEC and IBM extension rows (0x87, 0xED-0xEE, 0xFA-0xFC) repeat characters
+// found elsewhere, and the user-defined rows (0xF0-0xF9) are left to the converter: text with
+// any of those gives 0. Only says something of text PosixAnsiToUtf8 accepts.
+int PosixAnsiRoundTrips(const char* ansi, size_t length);

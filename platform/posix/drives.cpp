@@ -33,23 +33,39 @@
 
 namespace {
 
+// What the table says about one letter. Every path goes through here, and the table is looked
+// at anew each time, so the look is kept to what the call needs: the kernel follows the table's
+// link when the root is named through it, and the drive-types file is read only when a type is
+// asked for or the drive has no medium.
 struct Drive {
-  UINT Type;
-  int HasMedium;        // the root resolves to a folder
-  char Root[PATH_MAX];  // canonical host folder when HasMedium
+  UINT Type;            // only when TypeKnown
+  int TypeKnown;
+  int HasMedium;        // the root leads to a folder
+  size_t TableLength;   // Link[0..TableLength) is the table folder
+  char Link[PATH_MAX];  // the table's entry for the letter: "<table>/e:"
+  char Root[PATH_MAX];  // when HasMedium: the host folder, in the form LookUpDrive was asked for
 };
 
-int TableFolder(char* out, size_t size) {
+// How LookUpDrive names the root: through the link ("<table>/e:/", the final slash making
+// every host call follow it, lstat and unlink included), which needs no call; or by the link's
+// target, as people and other programs name the folder, which needs one.
+enum RootForm { RootThroughLink, RootResolved };
+
+int TableFolder(char* out, size_t size, size_t* length) {
   const char* table = getenv("ZARPO_DOSDEVICES");
-  int n;
-  if (table && *table) {
-    n = snprintf(out, size, "%s", table);
-  } else {
-    const char* home = getenv("HOME");
-    if (!home || !*home) return 0;
-    n = snprintf(out, size, "%s/.zarpo/dosdevices", home);
+  const char* tail = "";
+  if (!table || !*table) {
+    table = getenv("HOME");
+    if (!table || !*table) return 0;
+    tail = "/.zarpo/dosdevices";
   }
-  return n > 0 && (size_t)n < size;
+  size_t a = strlen(table);
+  size_t b = strlen(tail);
+  if (a + b >= size) return 0;
+  memcpy(out, table, a);
+  memcpy(out + a, tail, b + 1);
+  *length = a + b;
+  return 1;
 }
 
 UINT TypeFromWord(const char* word) {
@@ -65,7 +81,8 @@ UINT TypeFromWord(const char* word) {
   return DRIVE_UNKNOWN;
 }
 
-// The type the drive-types file gives `letter` (lower case), or -1 when it names no type.
+// The type the drive-types file in `table` gives `letter` (lower case), or -1 when it names no
+// type.
 long TypeFromTable(const char* table, char letter) {
   char file[PATH_MAX];
   int n = snprintf(file, sizeof file, "%s/drive-types", table);
@@ -87,51 +104,96 @@ long TypeFromTable(const char* table, char letter) {
   return found;
 }
 
-// The canonical path of the folder `path` leads to, as realpath gives it; 0 when it leads to
-// no folder. Every path goes through here, so it asks the kernel for the name of the opened
-// folder (three calls) rather than letting realpath look at each level (one call per level of
-// the link and of its target, a dozen or more).
-int CanonicalFolder(const char* path, char* out, size_t size) {
-  int fd = open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  char self[64];
-  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  ssize_t n = readlink(self, out, size - 1);
-  close(fd);
-  // Without /proc, or for a folder outside this process's root, the kernel's name is no path.
-  if (n > 0 && (size_t)n < size - 1 && out[0] == '/') {
-    out[n] = '\0';
-    return 1;
-  }
-  struct stat st;
-  return realpath(path, out) && stat(out, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-void LookUpDrive(char letter, Drive* drive) {
+// Reads the drive's type into `drive`: the table's line, else fixed when there is a link (or
+// a plain entry) for the letter, else no drive.
+void LookUpType(Drive* drive) {
+  if (drive->TypeKnown) return;
+  drive->TypeKnown = 1;
   drive->Type = DRIVE_NO_ROOT_DIR;
-  drive->HasMedium = 0;
-  drive->Root[0] = '\0';
-  letter = (char)tolower((unsigned char)letter);
+  if (!drive->Link[0]) return;
+  char letter = drive->Link[drive->TableLength + 1];
   char table[PATH_MAX];
-  if (!TableFolder(table, sizeof table)) return;
-  char link[PATH_MAX];
-  int n = snprintf(link, sizeof link, "%s/%c:", table, letter);
-  if (n <= 0 || (size_t)n >= sizeof link) return;
-  struct stat st;
-  int hasLink = lstat(link, &st) == 0;
+  memcpy(table, drive->Link, drive->TableLength);
+  table[drive->TableLength] = '\0';
   long type = TypeFromTable(table, letter);
+  struct stat st;
   if (type >= 0) {
     drive->Type = (UINT)type;
-  } else if (hasLink) {
+  } else if (lstat(drive->Link, &st) == 0) {
     drive->Type = DRIVE_FIXED;
-  } else {
-    return;
   }
-  if (hasLink && CanonicalFolder(link, drive->Root, sizeof drive->Root)) {
-    drive->HasMedium = 1;
-  } else {
-    drive->Root[0] = '\0';
+}
+
+// The folder the link's target names, relative targets taken from the table folder; a plain
+// folder in the table is its own target. 0 when there is none or it does not fit.
+int ResolvedRoot(const Drive* drive, char* out, size_t size) {
+  char target[PATH_MAX];
+  ssize_t n = readlink(drive->Link, target, sizeof target - 1);
+  if (n < 0) {
+    if (errno != EINVAL) return 0;
+    size_t length = strlen(drive->Link);
+    if (length >= size) return 0;
+    memcpy(out, drive->Link, length + 1);
+    return 1;
   }
+  if (n == 0) return 0;
+  target[n] = '\0';
+  size_t prefix = target[0] == '/' ? 0 : drive->TableLength + 1;
+  if (prefix + (size_t)n >= size) return 0;
+  memcpy(out, drive->Link, prefix);  // "<table>/"
+  memcpy(out + prefix, target, (size_t)n + 1);
+  // "/media/x/" names the same folder as "/media/x"; joining adds the separators.
+  size_t length = prefix + (size_t)n;
+  while (length > 1 && out[length - 1] == '/') out[--length] = '\0';
+  return 1;
+}
+
+// Fills the drive's Link and TableLength for `letter`; 0 when there is no table folder.
+int FindLink(char letter, Drive* drive) {
+  drive->Type = DRIVE_NO_ROOT_DIR;
+  drive->TypeKnown = 0;
+  drive->HasMedium = 0;
+  drive->TableLength = 0;
+  drive->Link[0] = '\0';
+  drive->Root[0] = '\0';
+  size_t length = 0;
+  if (!TableFolder(drive->Link, sizeof drive->Link - 4, &length)) {
+    drive->Link[0] = '\0';
+    drive->TypeKnown = 1;
+    return 0;
+  }
+  drive->TableLength = length;
+  drive->Link[length] = '/';
+  drive->Link[length + 1] = (char)tolower((unsigned char)letter);
+  drive->Link[length + 2] = ':';
+  drive->Link[length + 3] = '\0';
+  return 1;
+}
+
+int IsFolder(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// `form` says how Root names the folder. `check` 0 leaves the medium to the caller, which saves
+// the call for the common case of a drive that has one: Root is set, HasMedium is 1, and a host
+// call refusing a path below the root then asks PosixDriveErrorOfHostPath. `wantType` asks for
+// the type even when there is a medium (file calls need it only to tell "no medium" from "no
+// drive").
+void LookUpDrive(char letter, RootForm form, int check, int wantType, Drive* drive) {
+  if (!FindLink(letter, drive)) return;
+  size_t length = drive->TableLength + 3;
+  if (form == RootThroughLink) {
+    memcpy(drive->Root, drive->Link, length);
+    drive->Root[length] = '/';
+    drive->Root[length + 1] = '\0';
+    drive->HasMedium = !check || IsFolder(drive->Root);
+  } else {
+    drive->HasMedium =
+        ResolvedRoot(drive, drive->Root, sizeof drive->Root) && IsFolder(drive->Root);
+  }
+  if (!drive->HasMedium) drive->Root[0] = '\0';
+  if (wantType || !drive->HasMedium) LookUpType(drive);
 }
 
 // Why a drive cannot be used, as file calls report it.
@@ -157,9 +219,9 @@ int Fail(DWORD error) {
   return 0;
 }
 
-}  // namespace
-
-int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t* rootLength) {
+// X:\... -> host path, the drive's root in `form`; see hostpath.h.
+int MapOntoHost(const char* windowsPath, RootForm form, char* out, size_t size,
+                size_t* rootLength) {
   if (size) out[0] = '\0';
   if (!windowsPath || !*windowsPath) return Fail(ERROR_PATH_NOT_FOUND);
   if (strlen(windowsPath) >= PATH_MAX) return Fail(ERROR_FILENAME_EXCED_RANGE);
@@ -171,7 +233,7 @@ int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t
   if (!IsDriveLetter(utf8[0]) || utf8[1] != ':') return Fail(ERROR_PATH_NOT_FOUND);
 
   Drive drive;
-  LookUpDrive(utf8[0], &drive);
+  LookUpDrive(utf8[0], form, form == RootResolved, 0, &drive);
   if (!drive.HasMedium) return Fail(DriveError(&drive));
   size_t length = strlen(drive.Root);
   if (length >= size) return Fail(ERROR_FILENAME_EXCED_RANGE);
@@ -210,18 +272,49 @@ int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t
     out[length++] = '/';
     out[length] = '\0';
   }
+  // Nothing below the root is reached unless the root is a folder, but the root itself is.
+  if (length == root && form == RootThroughLink && !IsFolder(drive.Root)) {
+    drive.HasMedium = 0;
+    LookUpType(&drive);
+    out[0] = '\0';
+    return Fail(DriveError(&drive));
+  }
   if (rootLength) *rootLength = root;
   return 1;
 }
 
+}  // namespace
+
+int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t* rootLength) {
+  return MapOntoHost(windowsPath, RootThroughLink, out, size, rootLength);
+}
+
 int PosixHostPath(const char* windowsPath, char* out, size_t size) {
-  return PosixHostPathOfDrive(windowsPath, out, size, nullptr);
+  return MapOntoHost(windowsPath, RootResolved, out, size, nullptr);
+}
+
+int PosixDriveErrorOfHostPath(const char* hostPath, DWORD* error) {
+  if (!hostPath) return 0;
+  Drive drive;
+  char table[PATH_MAX];
+  size_t length = 0;
+  if (!TableFolder(table, sizeof table, &length)) return 0;
+  // "<table>/x:/", as PosixHostPathOfDrive names a root
+  if (strncmp(hostPath, table, length) != 0 || hostPath[length] != '/' ||
+      !IsDriveLetter(hostPath[length + 1]) || hostPath[length + 2] != ':' ||
+      hostPath[length + 3] != '/') {
+    return 0;
+  }
+  LookUpDrive(hostPath[length + 1], RootThroughLink, 1, 0, &drive);
+  if (drive.HasMedium) return 0;
+  *error = DriveError(&drive);
+  return 1;
 }
 
 extern "C" UINT WINAPI GetDriveTypeA(LPCSTR rootPath) {
   if (!IsDriveRoot(rootPath, 1)) return DRIVE_NO_ROOT_DIR;
   Drive drive;
-  LookUpDrive(rootPath[0], &drive);
+  LookUpDrive(rootPath[0], RootThroughLink, 1, 1, &drive);
   return drive.Type;
 }
 
@@ -260,7 +353,7 @@ extern "C" BOOL WINAPI GetVolumeInformationA(LPCSTR rootPath, LPSTR volumeName,
   if (!rootPath) return Fail(ERROR_PATH_NOT_FOUND);
   if (!IsDriveRoot(rootPath, 0)) return Fail(ERROR_INVALID_NAME);  // Windows wants "X:\"
   Drive drive;
-  LookUpDrive(rootPath[0], &drive);
+  LookUpDrive(rootPath[0], RootThroughLink, 1, 0, &drive);
   if (!drive.HasMedium) return Fail(DriveError(&drive));
   struct statfs fs;
   struct stat st;

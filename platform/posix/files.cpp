@@ -126,28 +126,39 @@ int EndsWithSeparator(LPCSTR path) {
   return *last == '\\' || *last == '/';
 }
 
+// ENOENT for `hostPath` (may be NULL): a missing file in an existing folder
+// (ERROR_FILE_NOT_FOUND), or a missing folder on the way (ERROR_PATH_NOT_FOUND).
+DWORD MissingFileOrFolder(const char* hostPath) {
+  if (!hostPath) return ERROR_FILE_NOT_FOUND;
+  char parent[PATH_MAX];
+  size_t n = strlen(hostPath);
+  if (n >= sizeof parent) return ERROR_PATH_NOT_FOUND;
+  memcpy(parent, hostPath, n + 1);
+  while (n > 1 && parent[n - 1] == '/') parent[--n] = '\0';
+  char* slash = strrchr(parent, '/');
+  if (!slash) return ERROR_FILE_NOT_FOUND;
+  if (slash == parent) slash[1] = '\0';
+  else *slash = '\0';
+  struct stat st;
+  return stat(parent, &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                       : ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace
 
 DWORD PosixErrorFromErrno(int error, const char* hostPath) {
+  if (error == 0) return ERROR_SUCCESS;
+  DWORD driveError = ERROR_SUCCESS;
+  // The file calls do not look at the drive before going to the host (see hostpath.h): a path
+  // refused for no reason of its own may be a drive without a medium. A missing file in a
+  // folder that is there needs no such look.
+  if (error == ENOENT) {
+    DWORD missing = MissingFileOrFolder(hostPath);
+    if (missing == ERROR_FILE_NOT_FOUND) return missing;
+    return PosixDriveErrorOfHostPath(hostPath, &driveError) ? driveError : missing;
+  }
+  if (PosixDriveErrorOfHostPath(hostPath, &driveError)) return driveError;
   switch (error) {
-    case 0:
-      return ERROR_SUCCESS;
-    case ENOENT: {
-      if (!hostPath) return ERROR_FILE_NOT_FOUND;
-      // A missing file in an existing folder, or a missing folder on the way?
-      char parent[PATH_MAX];
-      size_t n = strlen(hostPath);
-      if (n >= sizeof parent) return ERROR_PATH_NOT_FOUND;
-      memcpy(parent, hostPath, n + 1);
-      while (n > 1 && parent[n - 1] == '/') parent[--n] = '\0';
-      char* slash = strrchr(parent, '/');
-      if (!slash) return ERROR_FILE_NOT_FOUND;
-      if (slash == parent) slash[1] = '\0';
-      else *slash = '\0';
-      struct stat st;
-      return stat(parent, &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                           : ERROR_PATH_NOT_FOUND;
-    }
     case ENOTDIR:
       return ERROR_PATH_NOT_FOUND;
     case EACCES:
@@ -200,6 +211,23 @@ int PosixFdFromHandle(HANDLE handle, int kind) {
   return fd <= INT_MAX ? (int)fd : -1;
 }
 
+namespace {
+
+// Creates `host`, which must not exist, with `created` as its attributes: the descriptor, with
+// ERROR_SUCCESS set, or -1 with errno set.
+int CreateNew(const char* host, int flags, DWORD created) {
+  // A new read-only file still gives a handle that writes: the mode only binds later opens.
+  mode_t mode = (created & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  int fd = open(host, flags | O_CREAT | O_EXCL, mode);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) == 0) StoreAttributes(fd, host, &st, created);
+  SetLastError(ERROR_SUCCESS);
+  return fd;
+}
+
+}  // namespace
+
 // The share mode is accepted and not enforced: the host has no mandatory sharing, and the
 // program only ever shares for reading. Security attributes and the template are ignored;
 // FILE_FLAG_* bits in `flagsAndAttributes` are ignored too.
@@ -220,6 +248,15 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSEC
   int overwrite =
       creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
   DWORD created = CreatedAttributes(flagsAndAttributes);
+  // A new file first: an installation creates most of its files, and finding out that there
+  // is none would cost a call. Whatever stops the creation, the path is then looked at as
+  // before, so that what exists decides the answer.
+  int mayCreate = creationDisposition == CREATE_NEW || creationDisposition == CREATE_ALWAYS ||
+                  creationDisposition == OPEN_ALWAYS;
+  if (mayCreate) {
+    int fd = CreateNew(host, flags, created);
+    if (fd >= 0) return PosixHandleFromFd(fd, PosixFileHandle);
+  }
 
   for (int attempt = 0; attempt < 2; ++attempt) {  // again if the file appears in between
     struct stat st;
@@ -261,16 +298,12 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSEC
       FailErrno(host);
       return INVALID_HANDLE_VALUE;
     }
-    // A new read-only file still gives a handle that writes: the mode only binds later opens.
-    mode_t mode = (created & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    int fd = open(host, flags | O_CREAT | O_EXCL, mode);
+    int fd = CreateNew(host, flags, created);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       FailErrno(host);
       return INVALID_HANDLE_VALUE;
     }
-    if (fstat(fd, &st) == 0) StoreAttributes(fd, host, &st, created);
-    SetLastError(ERROR_SUCCESS);
     return PosixHandleFromFd(fd, PosixFileHandle);
   }
   SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_SHARING_VIOLATION);
@@ -296,6 +329,22 @@ int UsableFd(HANDLE file, int writing) {
   return fd;
 }
 
+// The descriptor for ReadFile and WriteFile, or -1 with the error set. A transfer asks the host
+// anyway, and its refusal (EBADF) tells a closed handle or one opened the other way; only when
+// no transfer follows (nothing to move, or a bad parameter, which a bad handle goes before) is
+// the handle looked at first.
+int TransferFd(HANDLE file, int writing, int badParameter, DWORD count) {
+  int fd = PosixFdFromHandle(file, PosixFileHandle);
+  if (fd < 0 || badParameter || count == 0) {
+    fd = UsableFd(file, writing);
+    if (fd >= 0 && badParameter) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return -1;
+    }
+  }
+  return fd;
+}
+
 }  // namespace
 
 // One call writes everything, looping over short writes as the system would. On a full disk
@@ -303,15 +352,15 @@ int UsableFd(HANDLE file, int writing) {
 extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
                                  LPDWORD bytesWritten, LPOVERLAPPED overlapped) {
   if (bytesWritten) *bytesWritten = 0;
-  int fd = UsableFd(file, 1);
+  int fd = TransferFd(file, 1, overlapped || (!buffer && bytesToWrite), bytesToWrite);
   if (fd < 0) return FALSE;
-  if (overlapped || (!buffer && bytesToWrite)) return Fail(ERROR_INVALID_PARAMETER);
   const char* p = static_cast<const char*>(buffer);
   DWORD done = 0;
   while (done < bytesToWrite) {
     ssize_t n = write(fd, p + done, bytesToWrite - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      if (n < 0 && errno == EBADF && UsableFd(file, 1) < 0) return FALSE;
       DWORD error = n == 0 ? ERROR_DISK_FULL : PosixErrorFromErrno(errno, nullptr);
       if (bytesWritten) *bytesWritten = done;
       return Fail(error);
@@ -325,15 +374,15 @@ extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite
 extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
                                 LPOVERLAPPED overlapped) {
   if (bytesRead) *bytesRead = 0;
-  int fd = UsableFd(file, 0);
+  int fd = TransferFd(file, 0, overlapped || (!buffer && bytesToRead), bytesToRead);
   if (fd < 0) return FALSE;
-  if (overlapped || (!buffer && bytesToRead)) return Fail(ERROR_INVALID_PARAMETER);
   char* p = static_cast<char*>(buffer);
   DWORD done = 0;
   while (done < bytesToRead) {
     ssize_t n = read(fd, p + done, bytesToRead - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      if (errno == EBADF && UsableFd(file, 0) < 0) return FALSE;
       if (bytesRead) *bytesRead = done;
       return FailErrno(nullptr);
     }
@@ -425,7 +474,8 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) 
   if (IsRoot(host, root)) return Fail(ERROR_ACCESS_DENIED);
   if (mkdir(host, 0777) != 0) {
     // Windows says "path not found" for any missing level on the way, never "file not found".
-    return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : PosixErrorFromErrno(errno, host));
+    DWORD error = PosixErrorFromErrno(errno, host);
+    return Fail(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
   }
   return TRUE;
 }
@@ -445,6 +495,37 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
   return TRUE;
 }
 
+namespace {
+
+// The found entry's name in code page 932, as converting the host's name (`hostName`, UTF-8)
+// back gives it. That is the last level of `windowsPath` byte for byte when the level is a name
+// (not "." or "..") whose characters each have one code only, which saves a converter for
+// nearly every name; otherwise the host's name is converted. 0 when it does not fit.
+int NameOfEntry(LPCSTR windowsPath, const char* hostName, char* out, size_t size) {
+  const char* start = windowsPath + 2;  // after "X:", which mapping the path has checked
+  const char* p = start;
+  while (*p) {
+    if (IsDBCSLeadByte((BYTE)*p) && p[1]) {
+      p += 2;
+      continue;
+    }
+    if (*p == '\\' || *p == '/') start = p + 1;
+    ++p;
+  }
+  size_t length = (size_t)(p - start);
+  int dots = (length == 1 && start[0] == '.') ||
+             (length == 2 && start[0] == '.' && start[1] == '.');
+  if (length > 0 && !dots && PosixAnsiRoundTrips(start, length)) {
+    if (length >= size) return 0;
+    memcpy(out, start, length);
+    out[length] = '\0';
+    return 1;
+  }
+  return PosixUtf8ToAnsi(hostName, out, size);
+}
+
+}  // namespace
+
 // One path, no wildcards: a name with '*' or '?' is refused with ERROR_INVALID_NAME rather
 // than matched. The handle holds an O_PATH descriptor of the entry, so that an unclosed search
 // shows as a leaked descriptor; FindNextFileA is not offered.
@@ -460,10 +541,11 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA find
   // "E:\Zarpo\" names no entry of its own on Windows, nor does the root.
   char host[PATH_MAX];
   size_t root = 0;
-  if (!EndsWithSeparator(fileName) && !MapPath(fileName, host, &root)) {
+  int endsWithSeparator = EndsWithSeparator(fileName);
+  if (!endsWithSeparator && !MapPath(fileName, host, &root)) {
     return INVALID_HANDLE_VALUE;
   }
-  if (EndsWithSeparator(fileName) || IsRoot(host, root)) {
+  if (endsWithSeparator || IsRoot(host, root)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
@@ -475,8 +557,8 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA find
     return INVALID_HANDLE_VALUE;
   }
   memset(findData, 0, sizeof *findData);
-  const char* name = strrchr(host, '/') + 1;
-  if (!PosixUtf8ToAnsi(name, findData->cFileName, sizeof findData->cFileName)) {
+  if (!NameOfEntry(fileName, strrchr(host, '/') + 1, findData->cFileName,
+                   sizeof findData->cFileName)) {
     close(fd);
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;

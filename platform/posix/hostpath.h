@@ -5,13 +5,25 @@
 
 #include <stddef.h>
 
-// X:\... -> host path (UTF-8, NUL-terminated, in `out` of `size` bytes). 1, or 0 with
-// SetLastError: ERROR_PATH_NOT_FOUND (no drive letter, unknown drive), ERROR_NOT_READY (a
-// removable drive without a medium), ERROR_INVALID_NAME (not valid code page 932),
-// ERROR_FILENAME_EXCED_RANGE (the host path does not fit).
+#include "platform/platform.h"
+
+// X:\... -> host path (UTF-8, NUL-terminated, in `out` of `size` bytes), the drive's root named
+// by its folder as the table's link gives it (a relative link taken from the table folder). 1,
+// or 0 with SetLastError: ERROR_PATH_NOT_FOUND (no drive letter, unknown drive),
+// ERROR_NOT_READY (a removable drive without a medium), ERROR_INVALID_NAME (not valid code page
+// 932), ERROR_FILENAME_EXCED_RANGE (the host path does not fit).
 int PosixHostPath(const char* windowsPath, char* out, size_t size);
 
-// The same, also giving the length of the drive's own host folder at the start of `out`
-// (`out[*rootLength] == '\0'` when the path names the drive root itself), and the drive's
-// type, for calls that must treat the root specially.
+// The same for the file calls, with less asked of the host: the root is named through the
+// table's own entry, "<table>/e:/", which every host call follows (the final slash makes lstat
+// and unlink follow it too), and whether it leads to a folder is only looked at when the path
+// names the root itself. Below the root nothing can be reached without a medium, so a host
+// call that fails there asks PosixDriveErrorOfHostPath which error to report (PosixErrorFromErrno
+// does). Also gives the length of the root at the start of `out` (`out[*rootLength] == '\0'`
+// when the path names the drive root itself), for calls that must treat the root specially.
 int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t* rootLength);
+
+// For a host call refused on a path PosixHostPathOfDrive gave: 1, with ERROR_NOT_READY or
+// ERROR_PATH_NOT_FOUND as the drive's type calls for in `*error`, when that drive has no medium
+// now; 0 when it has one or `hostPath` (may be NULL) is no such path.
+int PosixDriveErrorOfHostPath(const char* hostPath, DWORD* error);
