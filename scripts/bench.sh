@@ -2,9 +2,9 @@
 # The updater's performance benchmark. Builds the `bench` preset (Release, no sanitizers),
 # generates the synthetic releases (1x, 2x and 4x the size of a real one, and one of 10,000
 # small entries), packs each with our packer, links one program per package, and measures on
-# a tmpfs folder: the in-process floor (inflate + CRC-32), a fresh install, a rerun on the
-# up-to-date folder, tar -xzf and cp -a of the same files, and the program's start with no key
-# disk. Writes the tables into docs/performance.md, the chart beside it, and JSON into the
+# a tmpfs folder: the in-process floors (inflate + CRC-32; writing the files from memory), a
+# fresh install, a rerun on the up-to-date folder, tar -xzf and cp -a of the same files, and the
+# program's start with no key disk. Writes the tables into docs/performance.md, the chart beside it, and JSON into the
 # work folder.
 #
 #   bash scripts/bench.sh [--repetitions N] [--shapes "1x 2x 4x 10000"] [--keep]
@@ -38,7 +38,7 @@ if [ "$keep" = 0 ]; then trap 'rm -rf "$work"' EXIT; fi
 
 build=$root/build/bench
 cmake --preset bench -DZARPO_PACKAGE= >/dev/null
-cmake --build "$build" -j "${JOBS:-2}" --target zarpo-pack bench-floor >/dev/null
+cmake --build "$build" -j "${JOBS:-2}" --target zarpo-pack bench-floor bench-write-floor >/dev/null
 
 for shape in $shapes; do
   dir=$work/$shape
@@ -56,6 +56,6 @@ cmake -S "$root" -B "$build" -DZARPO_PACKAGE= >/dev/null
 
 # shellcheck disable=SC2086
 PYTHONDONTWRITEBYTECODE=1 python3 tools/bench/run.py --work "$work" --floor "$build/tools/bench-floor" \
-  --shapes $shapes --repetitions "$repetitions" --json "$work/results.json" \
+  --write-floor "$build/tools/bench-write-floor" --shapes $shapes --repetitions "$repetitions" --json "$work/results.json" \
   --doc docs/performance.md --chart docs/performance.png
 if [ "$keep" = 1 ]; then cp "$work/results.json" "$root/build/bench/results.json"; fi

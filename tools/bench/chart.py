@@ -30,9 +30,10 @@ FONT = {
 }
 
 COLOURS = [(90, 90, 90), (31, 119, 180), (44, 160, 44), (255, 127, 14), (148, 103, 189),
-           (188, 189, 34)]
+           (214, 39, 40), (188, 189, 34)]
 PHASES = [("floor", "(a) floor"), ("fresh", "(b) fresh"), ("rerun", "(c) rerun"),
-          ("tar", "(d) tar -xzf"), ("copy", "(e) cp -a"), ("start", "start")]
+          ("tar", "(d) tar -xzf"), ("copy", "(e) cp -a"), ("write", "(e2) write"),
+          ("start", "start")]
 
 
 class Canvas:
@@ -72,7 +73,7 @@ class Canvas:
 
 def write_chart(path, results):
     """Bars of each phase's median time (ms) for each package in `results` (run.py's records)."""
-    width, height = 900, 420
+    width, height = 1100, 420
     left, bottom, top = 70, 360, 60
     canvas = Canvas(width, height)
     canvas.text(left, 16, "time per phase (ms) per package")

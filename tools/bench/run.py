@@ -159,6 +159,9 @@ class Bench:
         out = subprocess.run([self.args.floor, package, str(reps)], check=True,
                              capture_output=True, text=True).stdout
         r["floor"] = json.loads(out)["median"]
+        out = subprocess.run([self.args.write_floor, files, self.scratch, str(reps)], check=True,
+                             capture_output=True, text=True).stdout
+        r["write"] = json.loads(out)["median"]
 
         no_disk = dict(self.env, ZARPO_DOSDEVICES=self.empty_table)
         start = [self.spawn([program], env=no_disk, stdin=self.answers) for _ in range(reps)]
@@ -210,21 +213,26 @@ class Bench:
         return r
 
 
-def goals(r):
+def goals(r, reference=False):
     """[(goal, unit, measured, limit)] for one package, times in seconds; a goal is met when
-    measured <= limit."""
+    measured <= limit. The fresh install is judged against writing from memory (e2); with
+    `reference`, the same goal against cp -a (e) comes second, shown but not judged."""
     mib = 1024 * 1024
     memory_limit = (r["unpacked"] + r["stored"] + 4 * mib) // 1024
     peak = max(r["fresh_rss_kib"], r["rerun_rss_kib"])
     written = r["rerun_file_bytes"]
-    return [
-        ("(b) <= 1.10 x ((a) + (e))", "ms", r["fresh"], 1.10 * (r["floor"] + r["copy"])),
+    judged = [
+        ("(b) <= 1.10 x ((a) + (e2))", "ms", r["fresh"], 1.10 * (r["floor"] + r["write"])),
         ("(b) <= (d)", "ms", r["fresh"], r["tar"]),
         ("(c) <= 1.05 x (a) + start", "ms", r["rerun"], 1.05 * r["floor"] + r["start"]),
         ("rerun writes no file data", "bytes", written, 0),
         ("rerun changes no file (calls)", "calls", r["rerun_changes"], 0),
         ("peak memory <= unpacked + stored + 4 MiB", "KiB", peak, memory_limit),
     ]
+    if reference:
+        judged.insert(1, ("(b) <= 1.10 x ((a) + (e)), for reference", "ms", r["fresh"],
+                          1.10 * (r["floor"] + r["copy"])))
+    return judged
 
 
 def ms(seconds):
@@ -240,32 +248,37 @@ def tables(results, machine, command):
     lines.append("### Time per phase (ms)")
     lines.append("")
     lines.append("| package | entries | unpacked | stored | (a) floor | (b) fresh | (c) rerun "
-                 "| (d) tar -xzf | (e) cp -a | start |")
-    lines.append("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+                 "| (d) tar -xzf | (e) cp -a | (e2) write | start |")
+    lines.append("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for r in results:
-        lines.append("| %s | %d | %d | %d | %s | %s | %s | %s | %s | %s |" % (
+        lines.append("| %s | %d | %d | %d | %s | %s | %s | %s | %s | %s | %s |" % (
             r["shape"], r["entries"], r["unpacked"], r["stored"], ms(r["floor"]),
-            ms(r["fresh"]), ms(r["rerun"]), ms(r["tar"]), ms(r["copy"]), ms(r["start"])))
+            ms(r["fresh"]), ms(r["rerun"]), ms(r["tar"]), ms(r["copy"]), ms(r["write"]),
+            ms(r["start"])))
     lines.append("")
     lines.append("### Goals")
     lines.append("")
     lines.append("| package | goal | measured | limit | |")
     lines.append("|---|---|---:|---:|---|")
     for r in results:
-        for name, unit, measured, limit in goals(r):
+        for name, unit, measured, limit in goals(r, reference=True):
             shown = (lambda v: ms(v) + " ms") if unit == "ms" else (lambda v: "%d %s" % (v, unit))
+            verdict = "met" if measured <= limit else "**missed**"
+            if name.endswith("for reference"):
+                verdict = "(%s)" % ("under" if measured <= limit else "over")
             lines.append("| %s | %s | %s | %s | %s |" % (
-                r["shape"], name, shown(measured), shown(limit),
-                "met" if measured <= limit else "**missed**"))
+                r["shape"], name, shown(measured), shown(limit), verdict))
     lines.append("")
-    lines.append("Ratios: fresh / (floor + copy), fresh / tar, (rerun - start) / floor.")
+    lines.append("Ratios: fresh / (floor + write from memory), fresh / (floor + copy), fresh / tar, "
+                 "(rerun - start) / floor.")
     lines.append("")
-    lines.append("| package | fresh/(floor+cp) | fresh/tar | (rerun-start)/floor | peak KiB "
-                 "fresh | peak KiB rerun |")
-    lines.append("|---|---:|---:|---:|---:|---:|")
+    lines.append("| package | fresh/(floor+write) | fresh/(floor+cp) | fresh/tar "
+                 "| (rerun-start)/floor | peak KiB fresh | peak KiB rerun |")
+    lines.append("|---|---:|---:|---:|---:|---:|---:|")
     for r in results:
-        lines.append("| %s | %.2f | %.2f | %.2f | %d | %d |" % (
-            r["shape"], r["fresh"] / (r["floor"] + r["copy"]), r["fresh"] / r["tar"],
+        lines.append("| %s | %.2f | %.2f | %.2f | %.2f | %d | %d |" % (
+            r["shape"], r["fresh"] / (r["floor"] + r["write"]),
+            r["fresh"] / (r["floor"] + r["copy"]), r["fresh"] / r["tar"],
             (r["rerun"] - r["start"]) / r["floor"], r["fresh_rss_kib"], r["rerun_rss_kib"]))
     lines.append("")
     lines.append("### How cost grows")
@@ -322,6 +335,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--work", required=True)
     parser.add_argument("--floor", required=True, help="the bench-floor program")
+    parser.add_argument("--write-floor", required=True, help="the bench-write-floor program")
     parser.add_argument("--shapes", nargs="+", required=True)
     parser.add_argument("--repetitions", type=int, default=5)
     parser.add_argument("--json", required=True)
@@ -337,9 +351,9 @@ def main(argv):
         r = bench.measure(shape)
         r["repetitions"] = args.repetitions
         results.append(r)
-        print("%-6s floor %s  fresh %s  rerun %s  tar %s  cp %s  start %s ms  (%.0f s)" % (
+        print("%-6s floor %s  fresh %s  rerun %s  tar %s  cp %s  write %s  start %s ms  (%.0f s)" % (
             shape, ms(r["floor"]), ms(r["fresh"]), ms(r["rerun"]), ms(r["tar"]), ms(r["copy"]),
-            ms(r["start"]), time.perf_counter() - began), flush=True)
+            ms(r["write"]), ms(r["start"]), time.perf_counter() - began), flush=True)
     with open(args.json, "w") as f:
         json.dump({"machine": machine, "results": results}, f, indent=1)
     text = tables(results, machine, args.command)
