@@ -12,7 +12,10 @@
 
 static int IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-int IsContainedName(const char* name) {
+// Whether an entry name stays inside the folder it is joined to: no empty name or level, no
+// leading separator, no drive prefix or other colon, no level made of dots (and spaces) alone
+// such as "." or "..".
+static int IsContainedName(const char* name) {
   const char* level = name;
   int onlyDots = 1;  // so far the level holds nothing but dots and spaces
   for (const char* p = name;; p++) {

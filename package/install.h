@@ -16,8 +16,3 @@ int InstallPackage(const char* TargetFolder);
 
 // The same with the package of `module` (NULL: the running program).
 int InstallPackageFrom(HMODULE module, const char* TargetFolder);
-
-// Whether an entry name stays inside the folder it is joined to: no empty name, no leading
-// separator, no drive prefix or other colon, no level made of dots (and spaces) alone such as
-// "." or "..".
-int IsContainedName(const char* name);
