@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <strings.h>
 
+#include <utility>
+
 namespace {
 
 struct Plan {
@@ -24,6 +26,10 @@ std::vector<const char*> CallLog;
 std::vector<std::string> CallDetails;
 std::vector<std::string> TraceLines;
 bool CaptureTrace = false;
+bool ScriptedDialog = false;
+std::vector<int> ScriptedAnswers;  // those not yet given, in order
+std::vector<FaultBox> Boxes;
+std::vector<FaultShellCall> ShellCalls;
 
 // The stand-in monitor window while trace capture is on; never a real handle of the layer.
 HWND const CaptureWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7E57F00D));
@@ -70,6 +76,10 @@ void FaultReset() {
   CallDetails.clear();
   TraceLines.clear();
   CaptureTrace = false;
+  ScriptedDialog = false;
+  ScriptedAnswers.clear();
+  Boxes.clear();
+  ShellCalls.clear();
 }
 
 void FaultArm(int nth, const char* name, FaultKind kind, bool persist) {
@@ -99,6 +109,17 @@ std::vector<std::string> FaultCallDetails() { return CallDetails; }
 void FaultCaptureTrace(bool on) { CaptureTrace = on; }
 
 std::vector<std::string> FaultTraceLines() { return TraceLines; }
+
+void FaultScriptBoxes(std::vector<int> answers) {
+  ScriptedDialog = true;
+  ScriptedAnswers = std::move(answers);
+  Boxes.clear();
+  ShellCalls.clear();
+}
+
+std::vector<FaultBox> FaultBoxes() { return Boxes; }
+
+std::vector<FaultShellCall> FaultShellCalls() { return ShellCalls; }
 
 int OpenDescriptorCount() {
   DIR* folder = opendir("/proc/self/fd");
@@ -133,6 +154,7 @@ HWND WINAPI __real_FindWindowA(LPCSTR, LPCSTR);
 LRESULT WINAPI __real_SendMessageA(HWND, UINT, WPARAM, LPARAM);
 int WINAPI __real_MessageBoxA(HWND, LPCSTR, LPCSTR, UINT);
 HINSTANCE WINAPI __real_ShellExecuteA(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int);
+UINT WINAPI __real_SetErrorMode(UINT);
 
 HRSRC WINAPI __wrap_FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
   if (ShouldFail("FindResourceA")) {
@@ -305,19 +327,37 @@ LRESULT WINAPI __wrap_SendMessageA(HWND window, UINT message, WPARAM wParam, LPA
 }
 
 int WINAPI __wrap_MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  if (ShouldFail("MessageBoxA")) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return 0;
+  const bool fail = ShouldFail("MessageBoxA");
+  if (fail) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  if (!ScriptedDialog) return fail ? 0 : __real_MessageBoxA(owner, text, caption, type);
+  int answer = 0;
+  if (!fail) {
+    answer = ScriptedAnswers.empty() ? IDNO : ScriptedAnswers.front();
+    if (!ScriptedAnswers.empty()) ScriptedAnswers.erase(ScriptedAnswers.begin());
   }
-  return __real_MessageBoxA(owner, text, caption, type);
+  Boxes.push_back({owner, caption != nullptr ? caption : "", text != nullptr ? text : "", type,
+                   answer});
+  return answer;
 }
 
 HINSTANCE WINAPI __wrap_ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file,
                                       LPCSTR parameters, LPCSTR directory, int showCommand) {
-  if (ShouldFail("ShellExecuteA", nullptr, file)) {
-    return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(2));
+  const bool fail = ShouldFail("ShellExecuteA", nullptr, file);
+  const INT_PTR result = fail ? 2 : 33;
+  if (ScriptedDialog) {
+    auto given = [](LPCSTR s) { return s != nullptr ? std::optional<std::string>(s) : std::nullopt; };
+    ShellCalls.push_back({owner, given(operation), given(file), given(parameters), given(directory),
+                          showCommand, result});
   }
+  if (fail || ScriptedDialog) return reinterpret_cast<HINSTANCE>(result);
   return __real_ShellExecuteA(owner, operation, file, parameters, directory, showCommand);
+}
+
+UINT WINAPI __wrap_SetErrorMode(UINT mode) {
+  char hex[16];
+  snprintf(hex, sizeof hex, "0x%X", mode);
+  if (ShouldFail("SetErrorMode", nullptr, nullptr, hex)) return 0;
+  return __real_SetErrorMode(mode);
 }
 
 }  // extern "C"

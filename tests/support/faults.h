@@ -26,6 +26,9 @@
 //   SendMessageA                                0 (nothing delivered)
 //   MessageBoxA                                 0, ERROR_NOT_ENOUGH_MEMORY
 //   ShellExecuteA                               (HINSTANCE)2 (file not found)
+//   SetErrorMode                                0, the mode left as it was (the call has no
+//                                               failure of its own; this stands for a system
+//                                               that ignores it)
 //
 // Kill and KillMidWrite end the calling process with a real SIGKILL at that point, for tests
 // that run the update in a child process and look at what a killed update leaves on the disk.
@@ -37,12 +40,19 @@
 // (FaultTraceLines) instead of delivered. An armed fault on FindWindowA or SendMessageA still
 // wins, so "no monitor" and "a lost line" can be shown too.
 //
+// Scripted dialog: with FaultScriptBoxes(answers), MessageBoxA shows nothing and answers the
+// next of `answers` (IDNO once they are used up), and ShellExecuteA starts nothing and answers
+// (HINSTANCE)33; both record what they were asked (FaultBoxes, FaultShellCalls). An armed fault
+// on either still wins: the call is recorded with the failure answer, and a failed box uses up
+// no scripted answer.
+//
 // The state is global and not thread-safe; tests call FaultReset() before and after (the
 // FaultScope guard does both). Calls a test makes itself through wrapped names are counted and
 // logged like any other, so verify results with unwrapped calls (GetFileAttributesA, ReadFile)
 // or host calls.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,7 +66,7 @@ enum class FaultKind {
                  // as Kill)
 };
 
-// No fault armed, counts and logs emptied, trace capture off.
+// No fault armed, counts and logs emptied, trace capture and the scripted dialog off.
 void FaultReset();
 
 // Makes the `nth` matching wrapped call from now fail (1 = the very next one). `name` limits
@@ -76,13 +86,35 @@ int FaultCalls(const char* name = nullptr);
 // Names of the wrapped calls since the last FaultReset, in the order they were made.
 std::vector<std::string> FaultCallLog();
 // The same calls with their telling arguments: "Name path" for the calls that take a path,
-// "SetFileAttributesA path 0x27", "CreateFileA path access share disposition attributes" (hex,
+// "SetFileAttributesA path 0x27", "SetErrorMode 0x1", "CreateFileA path access share disposition attributes" (hex,
 // hex, decimal, hex), "WriteFile count", "SetFileTime --w" (which of the creation, access and
 // write times are given); the bare name for the others.
 std::vector<std::string> FaultCallDetails();
 
 void FaultCaptureTrace(bool on);
 std::vector<std::string> FaultTraceLines();
+
+// One MessageBoxA call while the dialog is scripted, with what it answered (0 when it failed).
+struct FaultBox {
+  HWND owner;
+  std::string caption;
+  std::string text;
+  UINT type;
+  int answer;
+};
+
+// One ShellExecuteA call while the dialog is scripted; a NULL string argument is nullopt.
+struct FaultShellCall {
+  HWND owner;
+  std::optional<std::string> operation, file, parameters, directory;
+  int show;
+  INT_PTR result;  // 33, or 2 when it failed
+};
+
+// Starts a scripted dialog (replacing an earlier one) with the answers of the boxes to come.
+void FaultScriptBoxes(std::vector<int> answers);
+std::vector<FaultBox> FaultBoxes();
+std::vector<FaultShellCall> FaultShellCalls();
 
 // Open file descriptors of this process (entries of /proc/self/fd), for leak checks.
 int OpenDescriptorCount();
