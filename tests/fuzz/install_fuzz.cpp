@@ -26,6 +26,7 @@
 
 #include "package/install.h"
 #include "support/disk_state.h"
+#include "support/host_files.h"
 #include "support/package_module.h"
 #include "support/scratch_drive.h"
 #include "tools/pack/package_writer.h"
@@ -93,15 +94,6 @@ std::vector<PackEntry> Decode(const uint8_t* data, size_t size) {
   return entries;
 }
 
-int OpenDescriptors() {
-  DIR* folder = opendir("/proc/self/fd");
-  if (folder == nullptr) return -1;
-  int count = 0;
-  while (readdir(folder) != nullptr) ++count;
-  closedir(folder);
-  return count;
-}
-
 // The scratch drives, made once: E: removable with the product folder and a file beside it, C:
 // fixed with a folder and a file; the trace goes to a runtime folder without a monitor.
 struct World {
@@ -147,9 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   world.Reset();
   PackageModule module(BuildPackage(BuildUnpacked(Decode(data, size)), 1));
 
-  const int descriptors = OpenDescriptors();
+  const int descriptors = OpenDescriptorCount();
   InstallPackageFrom(module.Handle(), Target);
-  if (OpenDescriptors() != descriptors) {
+  if (OpenDescriptorCount() != descriptors) {
     fprintf(stderr, "a descriptor was left open\n");
     abort();
   }

@@ -121,15 +121,6 @@ std::vector<FaultBox> FaultBoxes() { return Boxes; }
 
 std::vector<FaultShellCall> FaultShellCalls() { return ShellCalls; }
 
-int OpenDescriptorCount() {
-  DIR* folder = opendir("/proc/self/fd");
-  if (folder == nullptr) return -1;
-  int count = 0;
-  while (readdir(folder) != nullptr) ++count;
-  closedir(folder);
-  return count;
-}
-
 extern "C" {
 
 HRSRC WINAPI __real_FindResourceA(HMODULE, LPCSTR, LPCSTR);

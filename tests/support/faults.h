@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/host_files.h"
 
 enum class FaultKind {
   Error,       // the call fails outright
@@ -116,8 +117,6 @@ void FaultScriptBoxes(std::vector<int> answers);
 std::vector<FaultBox> FaultBoxes();
 std::vector<FaultShellCall> FaultShellCalls();
 
-// Open file descriptors of this process (entries of /proc/self/fd), for leak checks.
-int OpenDescriptorCount();
 
 // Resets on entry and on exit of a scope.
 struct FaultScope {

@@ -1,6 +1,8 @@
-// Host-side helpers shared by tests: reading a whole file, and waiting, bounded, for something
-// another process does.
+// Host-side helpers shared by tests: reading a whole file, waiting, bounded, for something
+// another process does, and counting open descriptors for leak checks.
 #pragma once
+
+#include <dirent.h>
 
 #include <chrono>
 #include <fstream>
@@ -26,4 +28,14 @@ bool WaitFor(Condition condition,
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+// Open file descriptors of this process (entries of /proc/self/fd), for leak checks.
+inline int OpenDescriptorCount() {
+  DIR* folder = opendir("/proc/self/fd");
+  if (folder == nullptr) return -1;
+  int count = 0;
+  while (readdir(folder) != nullptr) ++count;
+  closedir(folder);
+  return count;
 }
