@@ -107,15 +107,8 @@ TEST(EveryCallFailingOnce, EachRunEndsRightAndTheNextCompletes) {
   const int identical = 4;
   PackageModule module(PackageOf(entries));
 
-  // The calls of the update with nothing failed; up to the failed one, every run makes the same.
-  std::vector<std::string> clean;
-  {
-    KeyDisk disk(entries, identical);
-    UpdateRun run = RunUpdate(module.Handle());
-    ASSERT_EQ(run.result, 1);
-    disk.ExpectUpdated();
-    clean = run.calls;
-  }
+  const std::vector<std::string> clean = CleanRunCalls(module.Handle(), entries, identical);
+  ASSERT_FALSE(HasFailure());
   size_t firstResourceCall = 0;
   while (firstResourceCall < clean.size() && clean[firstResourceCall] != "FindResourceA") {
     firstResourceCall++;

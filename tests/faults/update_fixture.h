@@ -245,6 +245,17 @@ inline UpdateRun RunUpdate(HMODULE module, const std::function<void()>& arm = {}
   return run;
 }
 
+// The calls of a whole update with nothing failed, on a fresh key disk holding `identical`
+// entries already; every faulted run on the same disk makes the same ones up to its fault.
+inline std::vector<std::string> CleanRunCalls(HMODULE module, const std::vector<PackEntry>& entries,
+                                              int identical) {
+  KeyDisk disk(entries, identical);
+  UpdateRun run = RunUpdate(module);
+  EXPECT_EQ(run.result, 1);
+  disk.ExpectUpdated();
+  return run.calls;
+}
+
 // How a child process ended, as waitpid tells it; -1 when it had to be stopped after `seconds`.
 inline int WaitForChild(pid_t pid, int seconds) {
   struct timespec start;
