@@ -1,9 +1,16 @@
 // FILETIME arithmetic for the POSIX layer: conversion to and from host times, and
 // FileTimeToDosDateTime. Everything here is UTC; nothing looks at the time zone.
 #include <errno.h>
+#include <sys/types.h>
+#include <time.h>
 
 #include "platform/platform.h"
 #include "platform/posix/filesys.h"
+
+// Host times are 64-bit on every build, a 32-bit one included (the build defines _TIME_BITS=64
+// and _FILE_OFFSET_BITS=64): with 32-bit time_t a time after 2038 wraps to one before 1970.
+static_assert(sizeof(time_t) == 8, "time_t must be 64 bits: build with -D_TIME_BITS=64");
+static_assert(sizeof(off_t) == 8, "off_t must be 64 bits: build with -D_FILE_OFFSET_BITS=64");
 
 namespace {
 

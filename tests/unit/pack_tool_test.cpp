@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "package/package.h"
+#include "support/launcher.h"
 #include "tools/pack/package_writer.h"
 
 namespace {
@@ -62,7 +63,7 @@ class PackTool : public ::testing::Test {
   bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
 
   ToolRun Pack(const std::string& arguments) {
-    std::string command = std::string(Packer) + " " + arguments + " >'" + Path("stdout") +
+    std::string command = LaunchCommand(Packer) + " " + arguments + " >'" + Path("stdout") +
                           "' 2>'" + Path("stderr") + "'";
     int status = system(command.c_str());
     ToolRun run = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read("stdout"), Read("stderr")};

@@ -22,6 +22,7 @@
 #include "package/install.h"
 #include "package/package.h"
 #include "support/host_files.h"
+#include "support/launcher.h"
 #include "support/scratch_drive.h"
 
 namespace fs = std::filesystem;
@@ -52,11 +53,14 @@ struct RuntimeFolder {
 // debug-monitor appending the raw trace lines to a file, for as long as it is in scope.
 struct TraceMonitor {
   explicit TraceMonitor(const RuntimeFolder& runtime) : file(runtime.path + "/trace.txt") {
+    std::vector<std::string> words = LaunchWords(Monitor);
+    words.insert(words.end(), {"--append", file});
+    std::vector<char*> argv = LaunchArgv(words);
     pid = fork();
     if (pid == 0) {
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
-      execl(Monitor.c_str(), Monitor.c_str(), "--append", file.c_str(), (char*)nullptr);
+      execv(argv[0], argv.data());
       _exit(127);
     }
     std::string socket = runtime.path + "/DebugMonitor";
@@ -89,12 +93,14 @@ Outcome RunUpdater(const std::string& answers) {
   lseek(input, 0, SEEK_SET);
   char outputName[] = "/tmp/zarpo-output-XXXXXX";
   int output = mkstemp(outputName);
+  std::vector<std::string> words = LaunchWords(Program);
+  std::vector<char*> argv = LaunchArgv(words);
   pid_t pid = fork();
   if (pid == 0) {
     dup2(input, 0);
     dup2(output, 1);
     dup2(output, 2);
-    execl(Program.c_str(), Program.c_str(), (char*)nullptr);
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(input);

@@ -28,6 +28,7 @@
 #include "platform/platform.h"
 #include "platform/posix/monitor.h"
 #include "support/host_files.h"
+#include "support/launcher.h"
 #include "trace/trace.h"
 
 extern char** environ;
@@ -152,16 +153,14 @@ class Listener {
 
 // The debug-monitor program, started with the test's environment.
 pid_t StartMonitor(const std::vector<std::string>& arguments, const std::string& output) {
-  std::string program = ZARPO_BINARY_DIR "/tools/debug-monitor";
-  std::vector<char*> argv{program.data()};
-  std::vector<std::string> copies(arguments);
-  for (auto& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  std::vector<std::string> words = LaunchWords(ZARPO_BINARY_DIR "/tools/debug-monitor");
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv = LaunchArgv(words);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
-  int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   return failed ? -1 : pid;
 }
