@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev
   wine64 xvfb xauth x11-utils locales
   attr file python3 strace
+  gcc-multilib g++-multilib lib32z1-dev qemu-user
+  qemu-system-x86 mmdebstrap e2fsprogs
 )
 
 SUDO=""

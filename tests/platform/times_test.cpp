@@ -15,6 +15,7 @@ const uint64_t LeapDay = 0x01bf8247ecb161c0ull;           // 2000-02-29 00:00:01
 const uint64_t YearEnd = 0x01db5be018891300ull;           // 2024-12-31 23:59:58
 const uint64_t Before1970 = 0x019d30e09a895540ull;        // 1969-07-20 20:17:40.5
 const uint64_t In1975 = 0x01a37b5f301f5687ull;            // 1975-03-01 08:00:00.1234567
+const uint64_t In2050 = 0x01f7630be39d8005ull;            // 2050-01-01 00:00:00.0000005 (past 2038)
 
 WORD DosDate(unsigned year, unsigned month, unsigned day) {
   return (WORD)(((year - 1980) << 9) | (month << 5) | day);
@@ -72,7 +73,7 @@ TEST(FileTimeToDosDateTime, IgnoresTheTimeZone) {
 }
 
 TEST(SetFileTime, LastWriteRoundTripsTo100ns) {
-  const uint64_t times[] = {Fraction, OddSecond, YearEnd, In1975, Before1970, At1980 + 1};
+  const uint64_t times[] = {Fraction, OddSecond, YearEnd, In1975, Before1970, At1980 + 1, In2050};
   for (uint64_t value : times) {
     SCOPED_TRACE(testing::Message() << "time 0x" << std::hex << value);
     std::string path = Scratch("timed.bin");

@@ -5,7 +5,9 @@
     scenarios.py --build DIR --source DIR --template DIR --make-template
     scenarios.py --build DIR --source DIR --template DIR --scenario NAME
 
-Each scenario runs the 64-bit updater (DIR/ZarpoUpdate.exe, or a copy carrying another package)
+    scenarios.py ... --arch win32 --time-scale 4    the 32-bit product, in an emulated machine
+
+Each scenario runs the updater (DIR/ZarpoUpdate.exe, or a copy carrying another package)
 in a sandbox of its own, answers its boxes through the dialog driver, catches its trace lines
 with DebugMonitor, and checks the outcome from both sides: the Linux files, and what Win32
 reports about them (tools/win/stat.exe), the box texts and trace lines byte for byte.
@@ -13,6 +15,7 @@ reports about them (tools/win/stat.exe), the box texts and trace lines byte for 
 import argparse
 import hashlib
 import os
+import signal
 import sys
 import time
 
@@ -197,7 +200,7 @@ class Context:
             boxes_seen = sandbox.boxes()
             raise winerun.Failure("ZarpoUpdate did not end within %d s (boxes answered: %d of %d;"
                                   " an unexpected box or a hang)"
-                                  % (UPDATER_TIMEOUT, len(boxes_seen), boxes))
+                                  % (winerun.scaled(UPDATER_TIMEOUT), len(boxes_seen), boxes))
         driver_code, _, err = driver.wait(30)
         if driver_code != 0:
             raise winerun.Failure("dialog driver failed (%d): %s"
@@ -425,7 +428,7 @@ def setup_started(ctx, answer):
             except winerun.Failure as failure:
                 ctx.checks.failures.append(str(failure))
         else:
-            time.sleep(3)
+            time.sleep(winerun.scaled(3))
             ctx.check_absent([mark])
 
 
@@ -517,6 +520,9 @@ def main():
     parser.add_argument("--source")
     parser.add_argument("--template")
     parser.add_argument("--wine")
+    parser.add_argument("--wineserver")
+    parser.add_argument("--arch", choices=["win32", "win64"], default="win64")
+    parser.add_argument("--time-scale", type=float, default=1.0)
     parser.add_argument("--make-template", action="store_true")
     parser.add_argument("--remove-template", action="store_true")
     parser.add_argument("--scenario", choices=sorted(SCENARIOS))
@@ -527,6 +533,16 @@ def main():
     if args.wine:
         winerun.WINE = args.wine
         winerun.WINESERVER = os.path.join(os.path.dirname(args.wine), "wineserver")
+    if args.wineserver:
+        winerun.WINESERVER = args.wineserver
+    winerun.WINEARCH = args.arch
+    winerun.TIME_SCALE = args.time_scale
+
+    # An outer time-out (the emulated machine's runner) stops a scenario with SIGTERM: leave
+    # through the sandbox's clean-up, which ends the scenario's Wine processes and display.
+    def stopped(signum, frame):
+        raise winerun.Failure("stopped from outside (signal %d), most likely a time-out" % signum)
+    signal.signal(signal.SIGTERM, stopped)
     started = time.monotonic()
     try:
         if args.remove_template:

@@ -20,6 +20,14 @@ WINE = os.environ.get("ZARPO_WINE", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("ZARPO_WINESERVER",
                             os.path.join(os.path.dirname(WINE), "wineserver"))
 XVFB = os.environ.get("ZARPO_XVFB", "Xvfb")
+# The Wine architecture of the prefixes: "win64" for the 64-bit twin, "win32" for the product.
+WINEARCH = "win64"
+# Every time-out here is multiplied by this: an emulated machine runs the same steps slower.
+TIME_SCALE = 1.0
+
+
+def scaled(seconds):
+    return seconds * TIME_SCALE
 
 
 class Failure(Exception):
@@ -30,7 +38,7 @@ def wine_environment(prefix, display=None):
     env = dict(os.environ)
     env.update({
         "WINEPREFIX": prefix,
-        "WINEARCH": "win64",
+        "WINEARCH": WINEARCH,
         "WINEDEBUG": "-all",
         # Wine takes the ANSI code page from the locale: Japanese gives code page 932.
         "LC_ALL": "ja_JP.UTF-8",
@@ -47,6 +55,7 @@ def make_template(prefix, timeout=120):
     """A fresh, initialised Wine prefix at `prefix` (replacing what is there)."""
     shutil.rmtree(prefix, ignore_errors=True)
     env = wine_environment(prefix)
+    timeout = scaled(timeout)
     try:
         subprocess.run([WINE, "wineboot", "-i"], env=env, timeout=timeout, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -89,6 +98,7 @@ class Process:
                                       start_new_session=True)
 
     def wait(self, timeout):
+        timeout = scaled(timeout)
         try:
             out, err = self.popen.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -170,6 +180,7 @@ class Sandbox:
 
     def start_display(self, timeout=20):
         """Xvfb on a display number of its own choosing (reported through -displayfd)."""
+        timeout = scaled(timeout)
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
             [XVFB, "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
@@ -220,7 +231,7 @@ class Sandbox:
         return self.start("dialog-driver", driver_exe, "--log", windows_path(self.boxes_path),
                           "--count", str(count),
                           *(["--answers", ",".join(answers)] if answers else []),
-                          "--timeout", str(timeout))
+                          "--timeout", str(int(scaled(timeout))))
 
     def trace_lines(self):
         """The trace lines received, as byte strings."""
@@ -239,6 +250,7 @@ class Sandbox:
 
 
 def wait_for(condition, timeout, what, interval=0.05):
+    timeout = scaled(timeout)
     deadline = time.monotonic() + timeout
     while not condition():
         if time.monotonic() > deadline:
