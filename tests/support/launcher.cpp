@@ -1,10 +1,6 @@
 // The launcher in front of the programs our tests start (see launcher.h).
 #include "support/launcher.h"
 
-#ifndef ZARPO_TEST_LAUNCHER
-#define ZARPO_TEST_LAUNCHER ""
-#endif
-
 std::vector<std::string> LaunchWords(const std::string& program) {
   std::vector<std::string> words;
   std::string launcher = ZARPO_TEST_LAUNCHER;

@@ -143,7 +143,7 @@ class Sandbox:
 
     def close(self):
         if os.path.isdir(self.prefix):
-            subprocess.run([WINESERVER, "-k"], env=self.env(), timeout=30,
+            subprocess.run([WINESERVER, "-k"], env=self.env(), timeout=scaled(30),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for process in self.processes:
             process.end()
