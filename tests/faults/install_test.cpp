@@ -284,56 +284,89 @@ TEST(InstallPackage, NextRunPicksUpWhereAStoppedRunEnded) {
   for (const PackEntry& e : entries) ExpectInstalled(drive, e);
 }
 
-// Names that would leave the product folder, or make a path that does not fit, are never
-// written: the entry counts as a failed write and the walk ends there.
-TEST(InstallPackage, NamesOutsideTheFolderAreFailedWrites) {
-  const std::string tooLong = std::string(251, 'n');  // "E:\Zarpo\" + 251 bytes > 259
-  const std::string hostile[] = {
-      "..\\Escaped.dll", "Sample\\..\\..\\Escaped.dll", "\\Escaped.dll", "/Escaped.dll",
-      "C:\\Escaped.dll", "C:Escaped.dll", "a:b.dll", ". \\Escaped.dll", "Sample\\.\\a.dll",
-      "Sample\\\\a.dll", "Sample\\", "...\\a.dll", tooLong,
+// Entries that could not be installed as a file of their own name inside the product folder are
+// never written: names that would leave it, make a path that does not fit, or that Windows
+// would take for something else (a device, a wildcard, a name it trims), and attribute values
+// with bits that are not attributes. Each counts as a failed write and the walk ends there.
+TEST(InstallPackage, EntriesThatCannotBeInstalledAsNamedAreFailedWrites) {
+  struct Case {
+    std::string name;
+    uint32_t attributes;
   };
-  for (const std::string& name : hostile) {
-    SCOPED_TRACE(name);
+  const Case cases[] = {
+      {"..\\Escaped.dll", 0x21}, {"Sample\\..\\..\\Escaped.dll", 0x21}, {"\\Escaped.dll", 0x21},
+      {"/Escaped.dll", 0x21}, {"C:\\Escaped.dll", 0x21}, {"C:Escaped.dll", 0x21},
+      {"a:b.dll", 0x21}, {". \\Escaped.dll", 0x21}, {"Sample\\.\\a.dll", 0x21},
+      {"Sample\\\\a.dll", 0x21}, {"Sample\\", 0x21}, {"...\\a.dll", 0x21},
+      {std::string(251, 'n'), 0x21},  // "E:\Zarpo\" + 251 bytes > 259
+      // Devices, in any case, with any extension, at any level.
+      {"NUL.txt", 0x21}, {"Sample\\com1.dll", 0x21}, {"aux", 0x21}, {"Con .log", 0x21},
+      {"LPT9", 0x21}, {"conin$", 0x21}, {"CONOUT$.x", 0x21}, {"COM0", 0x21},
+      // Wildcards and other characters Windows refuses, as single-byte characters.
+      {"Setup.ex?", 0x21}, {"*.exe", 0x21}, {"a<b", 0x21}, {"a>b", 0x21}, {"a\"b", 0x21},
+      {"a|b", 0x21},
+      // Names Windows trims, and bytes it never keeps.
+      {"Dot.txt.", 0x21}, {"Space.txt ", 0x21}, {"Sample.\\a.dll", 0x21},
+      {std::string("Emb\0edded.txt", 13), 0x21}, {"Tab\tName", 0x21}, {"\x1F", 0x21},
+      // A lead byte without a valid trail byte (0x40-0x7E, 0x80-0xFC).
+      {"a\x95", 0x21}, {"\x95\x3F.txt", 0x21}, {"\x95\xFD", 0x21}, {"\x95\x7F", 0x21},
+      // Bits that are not attributes: CreateFileA would take them for FILE_FLAG_* bits
+      // (delete on close, overlapped, no buffering, write-through) or they are the directory
+      // and reparse bits.
+      {"Setup.exe", 0x04000020}, {"Setup.exe", 0x40000020}, {"Setup.exe", 0x20000020},
+      {"Setup.exe", 0x80000020}, {"Setup.exe", 0x10}, {"Setup.exe", 0x420},
+      {"Setup.exe", 0xFFFFFFEF},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.name) + " " + std::to_string(c.attributes));
     ScratchDrive drive;
     drive.AddDrive('C', "fixed");
     drive.MakeFolder("Zarpo\\Sample");
+    drive.WriteHostFile("Zarpo\\Dot.txt", "the user's file");
     PlaceObsoleteFiles(drive);
     std::vector<PackEntry> entries = Release();
-    entries[1].name = name;
+    entries[1].name = c.name;
+    entries[1].attributes = c.attributes;
     TestModule module(PackageOf(entries));
 
     InstallRun run = Install(module.Handle());
 
     EXPECT_EQ(run.result, 0);
     ASSERT_EQ(run.lines.size(), 3u);
-    EXPECT_EQ(run.lines[2], "[" + std::string(Target) + name + "] 0");
+    EXPECT_EQ(run.lines[2], "[" + std::string(Target) + c.name.c_str() + "] 0");
     EXPECT_EQ(CountCalls(run, "CreateFileA"), 1);  // the first entry only
     ExpectInstalled(drive, entries[0]);
     EXPECT_FALSE(drive.Exists("Escaped.dll"));
-    EXPECT_TRUE(drive.Listing() == std::vector<std::string>({"Zarpo", "Zarpo/Sample", "Zarpo/Zarpo.exe"}))
+    EXPECT_EQ(drive.ReadHostFile("Zarpo\\Dot.txt"), "the user's file");
+    EXPECT_TRUE(drive.Listing() == std::vector<std::string>({"Zarpo",
+                                                              "Zarpo/Dot.txt", "Zarpo/Sample",
+                                                              "Zarpo/Zarpo.exe"}))
         << ::testing::PrintToString(drive.Listing());
+    ExpectObsoleteFilesGone(drive);
     EXPECT_TRUE(std::filesystem::is_empty(drive.HostRootOf('C')));
   }
 }
 
-TEST(InstallPackage, LongestNameThatFitsIsWritten) {
-  ScratchDrive drive;
-  drive.MakeFolder("Zarpo");
-  std::vector<PackEntry> entries(1);
-  entries[0].name = std::string(250, 'n');  // "E:\Zarpo\" + 250 = 259 bytes
-  entries[0].data = "fits";
-  entries[0].lastWrite = FileTimeValue(FileTimeOf(2026, 1, 1));
-  TestModule module(PackageOf(entries));
+// "E:\Zarpo\" + 250 bytes = 259: the longest names fit, as one level or below a folder whose
+// part of the path is one byte over what a folder part keeps.
+TEST(InstallPackage, LongestNamesThatFitAreWritten) {
+  for (const std::string& name : {std::string(250, 'n'), std::string(248, 'a') + "\\b"}) {
+    ScratchDrive drive;
+    drive.MakeFolder("Zarpo");
+    std::vector<PackEntry> entries(1);
+    entries[0].name = name;
+    entries[0].data = "fits";
+    entries[0].lastWrite = FileTimeValue(FileTimeOf(2026, 1, 1));
+    TestModule module(PackageOf(entries));
 
-  InstallRun run = Install(module.Handle());
+    InstallRun run = Install(module.Handle());
 
-  // The host may refuse a 250-byte file name (most file systems allow 255): either way the
-  // updater must not overrun and must report what happened.
-  ASSERT_EQ(run.lines.size(), 2u);
-  EXPECT_EQ(run.lines[0], "NotFound [" + Path(entries[0]) + "]");
-  EXPECT_EQ(run.lines[1], "[" + Path(entries[0]) + "] " + std::to_string(run.result));
-  EXPECT_EQ(run.result, 1);
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_EQ(run.lines[0], "NotFound [" + Path(entries[0]) + "]");
+    EXPECT_EQ(run.lines[1], "[" + Path(entries[0]) + "] 1");
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(drive.ReadHostFile("Zarpo\\" + name), "fits");
+  }
 }
 
 TEST(InstallPackage, BrokenEntryEndsTheWalkAsAFailure) {

@@ -271,6 +271,10 @@ TEST(EnsureParentFolder, CreatesTheFolderThatWillHoldTheFile) {
       // A folder part longer than 255 bytes must not be cut into a stray folder.
       // 259 bytes whose folder part is 257: cut to 255 it would name "abcdefgh".
       {"folder part over 255 bytes", {}, {}, std::string(244, 'd') + "\\abcdefghij\\", 0, {}},
+      // One byte more than the cap loses only the final backslash, which the join puts back:
+      // "\Zarpo\" + 248 + "\" is the folder part of a 250-byte entry name.
+      {"folder part of 256 bytes", {"Zarpo"}, {}, "Zarpo\\" + std::string(248, 'a') + "\\b", 1,
+       {"Zarpo/" + std::string(248, 'a')}},
   };
   for (const FolderCase& c : cases) {
     SCOPED_TRACE(c.title);
