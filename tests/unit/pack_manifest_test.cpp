@@ -86,7 +86,7 @@ TEST(PackManifest, AcceptedForms) {
       "0X21\tSetup.exe\t2026-03-01T09:00:00Z\n"
       "0x20  Sample\\表紙\\構造 図面 01.dwg   2026-03-01T09:00:01.5Z  \n"
       "0x20  Plan 2026-01.dwg\n"
-      "0xFFFFFFEF  #hash.dat";  // no newline at the end
+      "0x3127  #hash.dat";  // no newline at the end
   std::vector<ManifestEntry> entries;
   std::string error;
   ASSERT_TRUE(ParseManifest(text, &entries, &error)) << error;
@@ -110,7 +110,7 @@ TEST(PackManifest, AcceptedForms) {
   EXPECT_EQ(entries[3].name, "Plan 2026-01.dwg");
   EXPECT_FALSE(entries[3].hasTime);
 
-  EXPECT_EQ(entries[4].attributes, 0xFFFFFFEFu);
+  EXPECT_EQ(entries[4].attributes, 0x3127u);
   EXPECT_EQ(entries[4].name, "#hash.dat");
 }
 
@@ -154,6 +154,21 @@ TEST(PackManifest, RefusalsNameTheLine) {
       {"0x20  First.exe", "repeats an earlier entry"},
       {"0x20  FIRST.EXE", "repeats an earlier entry"},
       {"0x20  First.exe\\Inner.dll", "earlier entry's file"},
+      // What Windows takes for a device, at any level, with any extension and letter case.
+      {"0x20  NUL.txt", "the device NUL"}, {"0x20  CON", "the device CON"},
+      {"0x20  aux", "the device AUX"}, {"0x20  Sample\\com1.dll", "the device COM1"},
+      {"0x20  LPT9.txt", "the device LPT9"}, {"0x20  CONIN$", "the device CONIN$"},
+      {"0x20  Nul .log", "the device NUL"},
+      {"0x20  ZARPOC~1.DLL", "short 8.3 alias"}, {"0x20  Sample~12\\a.dwg", "short 8.3 alias"},
+      // Written, then deleted by the same run, on every run.
+      {"0x20  ZpConv.exe", "obsolete list (ZpConv.exe)"},
+      {"0x20  zpconv.EXE", "obsolete list (ZpConv.exe)"},
+      // Values that never compare equal once written.
+      {"0x0  a.dll", "use 0x20"}, {"0x80  a.dll", "use 0x20"},
+      {"0x04000020  a.dll", "not file attributes (0x4000000)"},
+      {"0xFFFFFFEF  a.dll", "not file attributes"},
+      {"0x20  a.dll  1979-12-31T23:59:58Z", "outside 1980-01-01 to 2107-12-31"},
+      {"0x20  a.dll  2108-01-01T00:00:00Z", "outside 1980-01-01 to 2107-12-31"},
   };
   for (const RefusalCase& c : cases) {
     std::vector<ManifestEntry> entries;
@@ -174,6 +189,15 @@ TEST(PackManifest, FolderAfterFileAndCaseOfDoubleByteTrails) {
   // ア (0x83 0x41) and ヂ (0x83 0x61) differ only in a trail byte that looks like A and a:
   // different names, not a case variant of one.
   EXPECT_TRUE(ParseManifest("0x20 ア.dat\n0x20 ヂ.dat\n", &entries, &error)) << error;
+  // Beyond ASCII, Windows takes these pairs for one name too.
+  for (const char* pair : {"Ｚ.txt\n0x20 ｚ.txt", "α.txt\n0x20 Α.txt", "ж\n0x20 Ж",
+                           "Sample\\Ω\\a.dwg\n0x20 sample\\ω\\b.dwg\n0x20 SAMPLE\\Ω"}) {
+    std::string text = std::string("0x20 ") + pair + "\n";
+    EXPECT_FALSE(ParseManifest(text, &entries, &error)) << text;
+    EXPECT_NE(error.find("earlier entry"), std::string::npos) << text << " -> " << error;
+  }
+  EXPECT_TRUE(ParseManifest("0x20 Sample\\Ω\\a.dwg\n0x20 sample\\ω\\b.dwg\n", &entries, &error))
+      << error;
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -18,10 +21,11 @@
 #include "platform/posix/codepage.h"
 #include "tools/pack/manifest.h"
 #include "tools/pack/package_writer.h"
+#include "tools/pack/release_check.h"
 
 static const char Usage[] =
     "usage:\n"
-    "  zarpo-pack pack --root DIR --manifest FILE --output FILE [--exact-times]\n"
+    "  zarpo-pack pack --root DIR --manifest FILE --output FILE [--exact-times] [--subset]\n"
     "  zarpo-pack list FILE\n"
     "  zarpo-pack verify FILE\n"
     "  zarpo-pack --help\n"
@@ -30,22 +34,27 @@ static const char Usage[] =
     "        order, compressed at zlib level 9; reads it back and compares before it replaces\n"
     "        FILE. The same input always gives the same bytes.\n"
     "list    prints each entry: attributes, last-write time (UTC), size, name.\n"
-    "verify  prints \"good\", or the reason the updater would refuse the package (exit 1).\n"
+    "verify  prints \"good\", or the reason the updater would refuse the package or one of its\n"
+    "        entries would go wrong on a key disk (exit 1): the checks pack makes on a manifest.\n"
     "\n"
     "Manifest: UTF-8 text, one entry per line, in the order the package stores them:\n"
     "    ATTRIBUTES  NAME  [TIME]\n"
-    "  ATTRIBUTES  0x and 1 to 8 hex digits (FILE_ATTRIBUTE_* bits; not the directory bit 0x10)\n"
+    "  ATTRIBUTES  0x and 1 to 8 hex digits: FILE_ATTRIBUTE_* bits a file can have (within\n"
+    "              0x31A7; not the directory bit 0x10); not 0x0 or 0x80, which read back as 0x20\n"
     "  NAME        the stored name, levels separated by backslashes (Sample\\Folder\\File.dwg);\n"
     "              spaces inside are kept; the file is DIR/Sample/Folder/File.dwg\n"
-    "  TIME        last-write time, UTC: YYYY-MM-DDThh:mm:ss[.fffffff]Z\n"
+    "  TIME        last-write time, UTC: YYYY-MM-DDThh:mm:ss[.fffffff]Z, 1980 to 2107\n"
     "              (default: the file's own modification time); the last word of a line\n"
     "              is taken as its time when it begins YYYY-MM-DDT\n"
     "  Fields are separated by spaces or tabs. Blank lines and lines beginning with # are\n"
     "  skipped. A name must be representable in code page 932 in at most 250 bytes, must be\n"
     "  relative (no leading backslash, no drive, no colon), must not have empty, \".\" or \"..\"\n"
     "  levels, levels ending in a dot or space, slashes, control characters or < > \" | ? *,\n"
-    "  and must not repeat an earlier name or folder (ASCII case ignored). Such lines are\n"
-    "  refused with their line number, and nothing is written.\n"
+    "  levels that are Windows devices (NUL, CON, COM1.txt, ...) or shaped like short 8.3\n"
+    "  aliases (ZARPOC~1.DLL), must not be on the updater's obsolete list, and must not repeat\n"
+    "  an earlier name or folder (case ignored as Windows ignores it). Such lines are refused\n"
+    "  with their line number, and nothing is written. Files below DIR that no line names are\n"
+    "  listed as warnings (--subset: the manifest names only some of them on purpose).\n"
     "\n"
     "Times are brought down to a whole even second (a FAT key disk keeps two-second steps), so\n"
     "a written file compares equal on the next run; --exact-times keeps them to 100 ns.\n";
@@ -77,9 +86,29 @@ static std::string Hex(uint32_t value) {
   return text;
 }
 
-// Why the updater would refuse the package file's bytes, or "" when it would take them. Goes
-// step by step so that the reason can be named; the reader itself has the last word.
-static std::string Diagnose(const std::string& file) {
+static std::string PrintableName(const char* ansi);
+
+// Why an entry of a package would go wrong on a key disk, or "": the release checks the packer
+// makes on a manifest, made on what a package holds.
+static std::string EntryProblem(const Entry& entry, NameSet* names) {
+  char utf8[MAX_PATH * 4];
+  std::string ansi(entry.Name, entry.Header.NameLength);
+  if (ansi.find('\0') != std::string::npos || !PosixAnsiToUtf8(entry.Name, utf8, sizeof utf8)) {
+    return "the name is not valid code page 932 text";
+  }
+  uint64_t time = (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
+                  entry.Header.LastWrite.dwLowDateTime;
+  std::string problem = NameProblem(utf8, ansi);
+  if (problem.empty()) problem = AttributesProblem(entry.Header.Attributes);
+  if (problem.empty()) problem = TimeProblem(time);
+  if (problem.empty()) problem = AddName(names, utf8);
+  return problem;
+}
+
+// Why the updater would refuse the package file's bytes, or "" when it would take them; with
+// `checkEntries`, also why one of its entries would go wrong on a key disk. Goes step by step so
+// that the reason can be named; the reader itself has the last word.
+static std::string Diagnose(const std::string& file, bool checkEntries = false) {
   if (file.size() < PackageHeaderSize) {
     return "too short: " + std::to_string(file.size()) + " bytes, less than the 12-byte header";
   }
@@ -117,8 +146,15 @@ static std::string Diagnose(const std::string& file) {
     Entry entry;
     StartEntryWalk(&walk, &package);
     DWORD count = 0;
-    while (NextEntry(&walk, &entry)) count++;
-    if (walk.Broken) {
+    NameSet names;
+    while (reason.empty() && NextEntry(&walk, &entry)) {
+      count++;
+      std::string problem = checkEntries ? EntryProblem(entry, &names) : "";
+      if (!problem.empty()) {
+        reason = "entry " + std::to_string(count) + " (" + PrintableName(entry.Name) + "): " + problem;
+      }
+    }
+    if (reason.empty() && walk.Broken) {
       reason = "broken entry: entry " + std::to_string(count + 1) + " at offset " +
                std::to_string(walk.Offset) +
                " runs past the end of the data or has a name of 260 bytes or more";
@@ -182,7 +218,7 @@ static int Verify(const std::string& path) {
     printf("missing\n");
     return 1;
   }
-  std::string reason = Diagnose(file);
+  std::string reason = Diagnose(file, true);
   if (!reason.empty()) {
     printf("%s\n", reason.c_str());
     return 1;
@@ -238,8 +274,34 @@ static bool WriteWholeFile(const std::string& path, const std::string& bytes, st
   return ok;
 }
 
+// A file below the release folder that no line names is most likely a module someone forgot
+// to add: each is named on standard error, and the package is made all the same.
+static void WarnOfFilesLeftOut(const std::string& root, const std::vector<ManifestEntry>& lines) {
+  std::set<std::string> named;
+  for (const ManifestEntry& line : lines) {
+    std::string relative = line.name;
+    for (char& c : relative) {
+      if (c == '\\') c = '/';
+    }
+    named.insert(relative);
+  }
+  std::error_code error;
+  std::vector<std::string> left;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_directory(error)) continue;
+    std::string relative = std::filesystem::relative(it->path(), root, error).generic_string();
+    if (!named.count(relative)) left.push_back(relative);
+  }
+  std::sort(left.begin(), left.end());
+  for (const std::string& relative : left) {
+    fprintf(stderr, "zarpo-pack: warning: %s/%s is not in the manifest and is left out\n",
+            root.c_str(), relative.c_str());
+  }
+}
+
 static int Pack(const std::string& root, const std::string& manifestPath,
-                const std::string& output, bool exactTimes) {
+                const std::string& output, bool exactTimes, bool subset) {
   std::string text, error;
   if (!ReadWholeFile(manifestPath, &text, &error)) {
     fprintf(stderr, "zarpo-pack: %s\n", error.c_str());
@@ -277,10 +339,17 @@ static int Pack(const std::string& root, const std::string& manifestPath,
       return fail(hostPath + " was last written before 1601");
     }
     if (!exactTimes) entry.lastWrite = RoundDownToEvenSecond(entry.lastWrite);
+    std::string problem = TimeProblem(entry.lastWrite);
+    if (!problem.empty()) {
+      return fail(problem + " (" + FormatUtcTime(entry.lastWrite) + ", from " + hostPath +
+                  "; give the line a time)");
+    }
     total += EntryHeaderSize + entry.name.size() + entry.data.size();
     if (total > UINT32_MAX) return fail("the unpacked package would reach 4 GB");
     entries.push_back(std::move(entry));
   }
+
+  if (!subset) WarnOfFilesLeftOut(root, lines);
 
   std::string unpacked = BuildUnpacked(entries);
   std::string package = BuildPackage(unpacked, 9);
@@ -334,12 +403,15 @@ int main(int argc, char** argv) {
     if (command != "pack") return UsageError("unknown command '" + command + "'");
     std::string root, manifest, output;
     bool exactTimes = false;
+    bool subset = false;
     for (size_t i = 1; i < args.size(); i++) {
       const std::string& arg = args[i];
       std::string* value = arg == "--root" ? &root : arg == "--manifest" ? &manifest
                          : arg == "--output" ? &output : nullptr;
       if (arg == "--exact-times") {
         exactTimes = true;
+      } else if (arg == "--subset") {
+        subset = true;
       } else if (!value) {
         return UsageError("unknown option '" + arg + "'");
       } else if (i + 1 >= args.size()) {
@@ -351,7 +423,7 @@ int main(int argc, char** argv) {
     if (root.empty() || manifest.empty() || output.empty()) {
       return UsageError("pack needs --root, --manifest and --output");
     }
-    return Pack(root, manifest, output, exactTimes);
+    return Pack(root, manifest, output, exactTimes, subset);
   } catch (const std::exception& failure) {
     fprintf(stderr, "zarpo-pack: %s\n", failure.what());
     return 1;

@@ -3,9 +3,8 @@
 
 #include <stdio.h>
 
-#include <set>
-
 #include "platform/posix/codepage.h"
+#include "tools/pack/release_check.h"
 
 static const uint64_t TicksPerSecond = 10000000;
 // Seconds from 1601-01-01 to 1970-01-01.
@@ -146,7 +145,7 @@ static bool ParseAttributes(const std::string& text, uint32_t* attributes) {
 
 // What is wrong with the name as written, or "" when nothing is. The checks run on the UTF-8
 // text, where every byte below 0x80 is the ASCII character it looks like.
-static std::string NameProblem(const std::string& name) {
+static std::string SpellingProblem(const std::string& name) {
   if (name.empty()) return "no name";
   if (name[0] == '\\') return "the name begins with a backslash; names are relative to the product folder";
   for (unsigned char c : name) {
@@ -172,35 +171,6 @@ static std::string NameProblem(const std::string& name) {
   return "";
 }
 
-// The code page 932 name with ASCII letters upper-cased. Trail bytes of double-byte characters
-// (which may look like ASCII letters) are left alone.
-static std::string FoldCase(const std::string& ansi) {
-  std::string out = ansi;
-  for (size_t i = 0; i < out.size(); i++) {
-    unsigned char c = (unsigned char)out[i];
-    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
-      i++;  // lead byte: skip its trail byte
-    } else if (c >= 'a' && c <= 'z') {
-      out[i] = (char)(c - 'a' + 'A');
-    }
-  }
-  return out;
-}
-
-// The folders a name lies in ("A\B\c" -> "A", "A\B"), split lead-byte aware.
-static std::vector<std::string> FoldersOf(const std::string& ansi) {
-  std::vector<std::string> folders;
-  for (size_t i = 0; i < ansi.size(); i++) {
-    unsigned char c = (unsigned char)ansi[i];
-    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
-      i++;
-    } else if (c == '\\') {
-      folders.push_back(ansi.substr(0, i));
-    }
-  }
-  return folders;
-}
-
 static std::string LineError(int line, const std::string& message) {
   return "line " + std::to_string(line) + ": " + message;
 }
@@ -208,7 +178,7 @@ static std::string LineError(int line, const std::string& message) {
 bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
                    std::string* error) {
   entries->clear();
-  std::set<std::string> files, folders;
+  NameSet names;
   size_t begin = 0;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) begin = 3;  // a byte order mark some editors write
   int lineNumber = 0;
@@ -233,8 +203,9 @@ bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
       *error = LineError(lineNumber, "bad attributes '" + attributes + "' (expected 0x and 1 to 8 hex digits)");
       return false;
     }
-    if (entry.attributes & 0x10) {
-      *error = LineError(lineNumber, "attributes " + attributes + " have the directory bit 0x10; entries are files");
+    std::string problem = AttributesProblem(entry.attributes);
+    if (!problem.empty()) {
+      *error = LineError(lineNumber, problem);
       return false;
     }
     std::string rest = Trim(line.substr(gap));
@@ -250,11 +221,16 @@ bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
         *error = LineError(lineNumber, "bad time '" + last + "' (expected YYYY-MM-DDThh:mm:ss[.fffffff]Z, UTC, from 1601 on)");
         return false;
       }
+      problem = TimeProblem(entry.lastWrite);
+      if (!problem.empty()) {
+        *error = LineError(lineNumber, problem + ": " + last);
+        return false;
+      }
       entry.hasTime = true;
       rest = Trim(rest.substr(0, lastBegin));
     }
     entry.name = rest;
-    std::string problem = NameProblem(entry.name);
+    problem = SpellingProblem(entry.name);
     if (!problem.empty()) {
       *error = LineError(lineNumber, problem + (entry.name.empty() ? "" : ": " + entry.name));
       return false;
@@ -272,24 +248,12 @@ bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
       return false;
     }
     entry.ansiName = ansi;
-
-    std::string folded = FoldCase(ansi);
-    if (files.count(folded)) {
-      *error = LineError(lineNumber, "the name repeats an earlier entry: " + entry.name);
+    problem = NameProblem(entry.name, ansi);
+    if (problem.empty()) problem = AddName(&names, entry.name);
+    if (!problem.empty()) {
+      *error = LineError(lineNumber, problem + (problem.find(entry.name) == std::string::npos ? ": " + entry.name : ""));
       return false;
     }
-    if (folders.count(folded)) {
-      *error = LineError(lineNumber, "an earlier entry has this name as a folder: " + entry.name);
-      return false;
-    }
-    for (const std::string& folder : FoldersOf(folded)) {
-      if (files.count(folder)) {
-        *error = LineError(lineNumber, "a folder of the name is an earlier entry's file: " + entry.name);
-        return false;
-      }
-      folders.insert(folder);
-    }
-    files.insert(folded);
     entries->push_back(entry);
   }
   return true;
