@@ -8,6 +8,14 @@
 
 namespace {
 
+// The first problem as "line N: message", the way the checks below read it.
+bool Parse(const std::string& text, std::vector<ManifestEntry>* entries, std::string* error) {
+  std::vector<ManifestProblem> problems;
+  bool ok = ParseManifest(text, entries, &problems);
+  *error = problems.empty() ? "" : "line " + std::to_string(problems[0].line) + ": " + problems[0].message;
+  return ok;
+}
+
 const uint64_t Second = 10000000;
 const uint64_t UnixEpoch = 116444736000000000ull;  // 1970-01-01 as a FILETIME
 
@@ -89,7 +97,7 @@ TEST(PackManifest, AcceptedForms) {
       "0x3127  #hash.dat";  // no newline at the end
   std::vector<ManifestEntry> entries;
   std::string error;
-  ASSERT_TRUE(ParseManifest(text, &entries, &error)) << error;
+  ASSERT_TRUE(Parse(text, &entries, &error)) << error;
   ASSERT_EQ(entries.size(), 5u);
 
   EXPECT_EQ(entries[0].line, 3);
@@ -119,9 +127,9 @@ TEST(PackManifest, LongestName) {
   std::string fits = std::string(100, 'a') + "\\" + std::string(100, 'b') + "\\" + std::string(44, 'c') + "表紙";
   std::vector<ManifestEntry> entries;
   std::string error;
-  ASSERT_TRUE(ParseManifest("0x20 " + fits + "\n", &entries, &error)) << error;
+  ASSERT_TRUE(Parse("0x20 " + fits + "\n", &entries, &error)) << error;
   EXPECT_EQ(entries[0].ansiName.size(), 250u);
-  EXPECT_FALSE(ParseManifest("0x20 " + fits + "x\n", &entries, &error));
+  EXPECT_FALSE(Parse("0x20 " + fits + "x\n", &entries, &error));
   EXPECT_NE(error.find("line 1: the name is 251 bytes"), std::string::npos) << error;
 }
 
@@ -173,7 +181,7 @@ TEST(PackManifest, RefusalsNameTheLine) {
   for (const RefusalCase& c : cases) {
     std::vector<ManifestEntry> entries;
     std::string error;
-    EXPECT_FALSE(ParseManifest(std::string("0x21 First.exe\n") + c.line + "\n", &entries, &error))
+    EXPECT_FALSE(Parse(std::string("0x21 First.exe\n") + c.line + "\n", &entries, &error))
         << c.line;
     EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << c.line << " -> " << error;
     EXPECT_NE(error.find(c.says), std::string::npos) << c.line << " -> " << error;
@@ -183,21 +191,39 @@ TEST(PackManifest, RefusalsNameTheLine) {
 TEST(PackManifest, FolderAfterFileAndCaseOfDoubleByteTrails) {
   std::vector<ManifestEntry> entries;
   std::string error;
-  EXPECT_FALSE(ParseManifest("0x20 Sample\\a.dwg\n0x20 sample\n", &entries, &error));
+  EXPECT_FALSE(Parse("0x20 Sample\\a.dwg\n0x20 sample\n", &entries, &error));
   EXPECT_NE(error.find("line 2: an earlier entry has this name as a folder"), std::string::npos)
       << error;
   // ア (0x83 0x41) and ヂ (0x83 0x61) differ only in a trail byte that looks like A and a:
   // different names, not a case variant of one.
-  EXPECT_TRUE(ParseManifest("0x20 ア.dat\n0x20 ヂ.dat\n", &entries, &error)) << error;
+  EXPECT_TRUE(Parse("0x20 ア.dat\n0x20 ヂ.dat\n", &entries, &error)) << error;
   // Beyond ASCII, Windows takes these pairs for one name too.
   for (const char* pair : {"Ｚ.txt\n0x20 ｚ.txt", "α.txt\n0x20 Α.txt", "ж\n0x20 Ж",
                            "Sample\\Ω\\a.dwg\n0x20 sample\\ω\\b.dwg\n0x20 SAMPLE\\Ω"}) {
     std::string text = std::string("0x20 ") + pair + "\n";
-    EXPECT_FALSE(ParseManifest(text, &entries, &error)) << text;
+    EXPECT_FALSE(Parse(text, &entries, &error)) << text;
     EXPECT_NE(error.find("earlier entry"), std::string::npos) << text << " -> " << error;
   }
-  EXPECT_TRUE(ParseManifest("0x20 Sample\\Ω\\a.dwg\n0x20 sample\\ω\\b.dwg\n", &entries, &error))
+  EXPECT_TRUE(Parse("0x20 Sample\\Ω\\a.dwg\n0x20 sample\\ω\\b.dwg\n", &entries, &error))
       << error;
+}
+
+// Every problem of a manifest at once, each with its line, up to the limit.
+TEST(PackManifest, EveryProblemIsReportedAtOnce) {
+  std::vector<ManifestEntry> entries;
+  std::vector<ManifestProblem> problems;
+  EXPECT_FALSE(ParseManifest("0x20 a.dll\n0x80 b.dll\n0x20 NUL\n0x20 c.dll\n0x20 A.DLL\n", &entries,
+                             &problems));
+  ASSERT_EQ(problems.size(), 3u);
+  EXPECT_EQ(problems[0].line, 2);
+  EXPECT_EQ(problems[1].line, 3);
+  EXPECT_EQ(problems[2].line, 5);
+  EXPECT_EQ(FormatProblems("r.manifest", problems).substr(0, 28), "r.manifest:2: attributes 0x8");
+  std::string many;
+  for (int i = 0; i < 30; i++) many += "0x0 x" + std::to_string(i) + "\n";
+  EXPECT_FALSE(ParseManifest(many, &entries, &problems));
+  EXPECT_EQ(problems.size(), MostManifestProblems);
+  EXPECT_NE(FormatProblems("r", problems).find("r: stopped after 20 problems"), std::string::npos);
 }
 
 }  // namespace

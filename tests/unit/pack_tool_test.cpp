@@ -173,16 +173,16 @@ TEST_F(PackTool, RefusalsNameTheLineAndLeaveNothing) {
     std::string says;
   };
   std::vector<Case> cases = {
-      {"0x27 a.dll\n\n0x27 missing.dll\n", "line 3: cannot read"},
-      {"0x27 a.dll\n0x27 A.DLL\n", "line 2: the name repeats"},
-      {"# c\n0x27 C:\\a.dll\n", "line 2: the name has a colon"},
-      {"0x27 a.dll\n0x20 한.dll\n", "line 2: the name is not valid UTF-8 or has a character"},
-      {"0x27 Sample\n", "line 1: " + Path("release/Sample") + " is not a regular file"},
-      {"0x27 a.dll\n0x27 NUL.txt\n", "line 2: the level 'NUL.txt' is the device NUL"},
-      {"0x27 a.dll\n0x80 ZpMaint.exe\n", "line 2: attributes 0x80"},
-      {"0x27 a.dll\n0x27 zpmaint.exe\n", "line 2: the name is on the updater's obsolete list"},
+      {"0x27 a.dll\n\n0x27 missing.dll\n", ":3: cannot read"},
+      {"0x27 a.dll\n0x27 A.DLL\n", ":2: the name repeats"},
+      {"# c\n0x27 C:\\a.dll\n", ":2: the name has a colon"},
+      {"0x27 a.dll\n0x20 한.dll\n", ":2: the name is not valid UTF-8 or has a character"},
+      {"0x27 Sample\n", ":1: " + Path("release/Sample") + " is not a regular file"},
+      {"0x27 a.dll\n0x27 NUL.txt\n", ":2: the level 'NUL.txt' is the device NUL"},
+      {"0x27 a.dll\n0x80 ZpMaint.exe\n", ":2: attributes 0x80"},
+      {"0x27 a.dll\n0x27 zpmaint.exe\n", ":2: the name is on the updater's obsolete list"},
       // A time taken from the file must be one a key disk can keep, too.
-      {"0x27 a.dll\n0x27 old.dll\n", "line 2: the last-write time is outside 1980-01-01"},
+      {"0x27 a.dll\n0x27 old.dll\n", ":2: the last-write time is outside 1980-01-01"},
   };
   mkdir(Path("release/Sample").c_str(), 0755);
   Write("release/old.dll", "old");

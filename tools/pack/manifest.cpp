@@ -171,18 +171,69 @@ static std::string SpellingProblem(const std::string& name) {
   return "";
 }
 
-static std::string LineError(int line, const std::string& message) {
-  return "line " + std::to_string(line) + ": " + message;
+std::string CheckEntryName(ManifestEntry* entry, NameSet* names) {
+  std::string problem = SpellingProblem(entry->name);
+  if (!problem.empty()) return problem + (entry->name.empty() ? "" : ": " + entry->name);
+  std::string ansi(entry->name.size() * 2 + 1, '\0');
+  if (!PosixUtf8ToAnsi(entry->name.c_str(), &ansi[0], ansi.size())) {
+    return "the name is not valid UTF-8 or has a character that code page 932 lacks: " + entry->name;
+  }
+  ansi.resize(ansi.find('\0'));
+  if (ansi.size() > LongestPackageName) {
+    return "the name is " + std::to_string(ansi.size()) + " bytes in code page 932; at most " +
+           std::to_string(LongestPackageName) + " fit below the product folder";
+  }
+  entry->ansiName = ansi;
+  problem = NameProblem(entry->name, ansi);
+  if (problem.empty()) problem = AddName(names, entry->name);
+  if (!problem.empty() && problem.find(entry->name) == std::string::npos) {
+    problem += ": " + entry->name;
+  }
+  return problem;
+}
+
+// One entry line (trimmed, not a comment): "" with `entry` filled in, or what is wrong with it.
+static std::string ParseEntry(const std::string& line, ManifestEntry* entry, NameSet* names) {
+  entry->hasTime = false;
+  entry->lastWrite = 0;
+  size_t gap = 0;
+  while (gap < line.size() && !IsBlank(line[gap])) gap++;
+  std::string attributes = line.substr(0, gap);
+  if (!ParseAttributes(attributes, &entry->attributes)) {
+    return "bad attributes '" + attributes + "' (expected 0x and 1 to 8 hex digits)";
+  }
+  std::string problem = AttributesProblem(entry->attributes);
+  if (!problem.empty()) return problem;
+  std::string rest = Trim(line.substr(gap));
+  size_t lastGap = rest.find_last_of(" \t");
+  size_t lastBegin = lastGap == std::string::npos ? 0 : lastGap + 1;
+  std::string last = rest.substr(lastBegin);
+  int64_t ignored;
+  size_t at = 0;
+  if (Digits(last, &at, 4, &ignored) && Literal(last, &at, '-') &&
+      Digits(last, &at, 2, &ignored) && Literal(last, &at, '-') &&
+      Digits(last, &at, 2, &ignored) && Literal(last, &at, 'T')) {
+    if (!ParseUtcTime(last, &entry->lastWrite)) {
+      return "bad time '" + last + "' (expected YYYY-MM-DDThh:mm:ss[.fffffff]Z, UTC, from 1601 on)";
+    }
+    problem = TimeProblem(entry->lastWrite);
+    if (!problem.empty()) return problem + ": " + last;
+    entry->hasTime = true;
+    rest = Trim(rest.substr(0, lastBegin));
+  }
+  entry->name = rest;
+  return CheckEntryName(entry, names);
 }
 
 bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
-                   std::string* error) {
+                   std::vector<ManifestProblem>* problems) {
   entries->clear();
+  problems->clear();
   NameSet names;
   size_t begin = 0;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) begin = 3;  // a byte order mark some editors write
   int lineNumber = 0;
-  while (begin < text.size()) {
+  while (begin < text.size() && problems->size() < MostManifestProblems) {
     size_t end = text.find('\n', begin);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(begin, end - begin);
@@ -194,67 +245,20 @@ bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
 
     ManifestEntry entry;
     entry.line = lineNumber;
-    entry.hasTime = false;
-    entry.lastWrite = 0;
-    size_t gap = 0;
-    while (gap < line.size() && !IsBlank(line[gap])) gap++;
-    std::string attributes = line.substr(0, gap);
-    if (!ParseAttributes(attributes, &entry.attributes)) {
-      *error = LineError(lineNumber, "bad attributes '" + attributes + "' (expected 0x and 1 to 8 hex digits)");
-      return false;
-    }
-    std::string problem = AttributesProblem(entry.attributes);
-    if (!problem.empty()) {
-      *error = LineError(lineNumber, problem);
-      return false;
-    }
-    std::string rest = Trim(line.substr(gap));
-    size_t lastGap = rest.find_last_of(" \t");
-    size_t lastBegin = lastGap == std::string::npos ? 0 : lastGap + 1;
-    std::string last = rest.substr(lastBegin);
-    int64_t ignored;
-    size_t at = 0;
-    if (Digits(last, &at, 4, &ignored) && Literal(last, &at, '-') &&
-        Digits(last, &at, 2, &ignored) && Literal(last, &at, '-') &&
-        Digits(last, &at, 2, &ignored) && Literal(last, &at, 'T')) {
-      if (!ParseUtcTime(last, &entry.lastWrite)) {
-        *error = LineError(lineNumber, "bad time '" + last + "' (expected YYYY-MM-DDThh:mm:ss[.fffffff]Z, UTC, from 1601 on)");
-        return false;
-      }
-      problem = TimeProblem(entry.lastWrite);
-      if (!problem.empty()) {
-        *error = LineError(lineNumber, problem + ": " + last);
-        return false;
-      }
-      entry.hasTime = true;
-      rest = Trim(rest.substr(0, lastBegin));
-    }
-    entry.name = rest;
-    problem = SpellingProblem(entry.name);
-    if (!problem.empty()) {
-      *error = LineError(lineNumber, problem + (entry.name.empty() ? "" : ": " + entry.name));
-      return false;
-    }
-    std::string ansi(entry.name.size() * 2 + 1, '\0');
-    if (!PosixUtf8ToAnsi(entry.name.c_str(), &ansi[0], ansi.size())) {
-      *error = LineError(lineNumber, "the name is not valid UTF-8 or has a character that code page 932 lacks: " + entry.name);
-      return false;
-    }
-    ansi.resize(ansi.find('\0'));
-    if (ansi.size() > LongestPackageName) {
-      *error = LineError(lineNumber, "the name is " + std::to_string(ansi.size()) +
-                                         " bytes in code page 932; at most " +
-                                         std::to_string(LongestPackageName) + " fit below the product folder");
-      return false;
-    }
-    entry.ansiName = ansi;
-    problem = NameProblem(entry.name, ansi);
-    if (problem.empty()) problem = AddName(&names, entry.name);
-    if (!problem.empty()) {
-      *error = LineError(lineNumber, problem + (problem.find(entry.name) == std::string::npos ? ": " + entry.name : ""));
-      return false;
-    }
-    entries->push_back(entry);
+    std::string problem = ParseEntry(line, &entry, &names);
+    if (problem.empty()) entries->push_back(entry);
+    else problems->push_back({lineNumber, problem});
   }
-  return true;
+  return problems->empty();
+}
+
+std::string FormatProblems(const std::string& file, const std::vector<ManifestProblem>& problems) {
+  std::string text;
+  for (const ManifestProblem& problem : problems) {
+    text += file + ":" + std::to_string(problem.line) + ": " + problem.message + "\n";
+  }
+  if (problems.size() >= MostManifestProblems) {
+    text += file + ": stopped after " + std::to_string(MostManifestProblems) + " problems\n";
+  }
+  return text;
 }

@@ -128,6 +128,8 @@ std::string TimeProblem(uint64_t lastWrite) {
          " so the file would be written again on every run";
 }
 
+std::string FoldedName(const std::string& name) { return FoldCase(name); }
+
 std::string AddName(NameSet* names, const std::string& name) {
   std::string folded = FoldCase(name);
   if (names->files.count(folded)) {

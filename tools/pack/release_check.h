@@ -32,5 +32,8 @@ struct NameSet {
   std::set<std::string> folders;
 };
 
+// `name` (UTF-8) as Windows compares names: every character by its simple uppercase mapping.
+std::string FoldedName(const std::string& name);
+
 // Adds `name` (UTF-8); "" when it names a new file, else why it clashes with an earlier one.
 std::string AddName(NameSet* names, const std::string& name);
