@@ -49,7 +49,7 @@ int Fail(DWORD error) {
   return 0;
 }
 
-int FailErrno(const char* hostPath) { return Fail(PosixErrorFromErrno(errno, hostPath)); }
+int FailErrno() { return Fail(PosixErrorFromErrno(errno)); }
 
 // NORMAL means "no other attribute": it never appears together with another bit.
 DWORD WithNormal(DWORD value) {
@@ -136,23 +136,6 @@ int EndsWithSeparator(LPCSTR path) {
   return *last == '\\' || *last == '/';
 }
 
-// ENOENT for `hostPath` (may be NULL): a missing file in an existing folder
-// (ERROR_FILE_NOT_FOUND), or a missing folder on the way (ERROR_PATH_NOT_FOUND).
-DWORD MissingFileOrFolder(const char* hostPath) {
-  if (!hostPath) return ERROR_FILE_NOT_FOUND;
-  char parent[PATH_MAX];
-  size_t n = strlen(hostPath);
-  if (n >= sizeof parent) return ERROR_PATH_NOT_FOUND;
-  memcpy(parent, hostPath, n + 1);
-  while (n > 1 && parent[n - 1] == '/') parent[--n] = '\0';
-  char* slash = strrchr(parent, '/');
-  if (!slash) return ERROR_FILE_NOT_FOUND;
-  if (slash == parent) slash[1] = '\0';
-  else *slash = '\0';
-  struct stat st;
-  return stat(parent, &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                       : ERROR_PATH_NOT_FOUND;
-}
 
 // A path below a drive's root as the file calls act on it: the folder that holds its last
 // level, opened without crossing a link, and the name of that level in it.
@@ -257,7 +240,7 @@ int OpenBeneath(LPCSTR windowsPath, Beneath* at) {
       saved == EAGAIN) {
     return Fail(ERROR_PATH_NOT_FOUND);
   }
-  return Fail(PosixErrorFromErrno(saved, nullptr));
+  return Fail(PosixErrorFromErrno(saved));
 }
 
 // What stands at the path, as lstat sees it: 1 with `st` filled, or 0 with errno set.
@@ -283,7 +266,7 @@ DWORD AttributesOfObject(const Beneath* at, const struct stat* st) {
 // with the error set. Links and special files are refused without being opened.
 int OpenPlain(const Beneath* at, struct stat* st) {
   if (!LookAt(at, st)) {
-    FailErrno(nullptr);
+    FailErrno();
     return -1;
   }
   if (!IsPlain(st)) {
@@ -292,7 +275,7 @@ int OpenPlain(const Beneath* at, struct stat* st) {
   }
   int fd = openat(at->Folder, at->Name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    Fail(errno == ELOOP || errno == ENXIO ? ERROR_ACCESS_DENIED : PosixErrorFromErrno(errno, nullptr));
+    Fail(errno == ELOOP || errno == ENXIO ? ERROR_ACCESS_DENIED : PosixErrorFromErrno(errno));
     return -1;
   }
   if (fstat(fd, st) != 0 || !IsPlain(st)) {  // replaced in between
@@ -304,60 +287,6 @@ int OpenPlain(const Beneath* at, struct stat* st) {
 }
 
 }  // namespace
-
-DWORD PosixErrorFromErrno(int error, const char* hostPath) {
-  if (error == 0) return ERROR_SUCCESS;
-  DWORD driveError = ERROR_SUCCESS;
-  // The file calls do not look at the drive before going to the host (see hostpath.h): a path
-  // refused for no reason of its own may be a drive without a medium. A missing file in a
-  // folder that is there needs no such look.
-  if (error == ENOENT) {
-    DWORD missing = MissingFileOrFolder(hostPath);
-    if (missing == ERROR_FILE_NOT_FOUND) return missing;
-    return PosixDriveErrorOfHostPath(hostPath, &driveError) ? driveError : missing;
-  }
-  if (PosixDriveErrorOfHostPath(hostPath, &driveError)) return driveError;
-  switch (error) {
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case EBADF:
-      return ERROR_INVALID_HANDLE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EBUSY:
-    case ETXTBSY:
-      return ERROR_SHARING_VIOLATION;
-    case EINVAL:
-    case EFAULT:
-      return ERROR_INVALID_PARAMETER;
-    case EFBIG:
-      return ERROR_FILE_TOO_LARGE;
-    case ENOTSUP:
-      return ERROR_NOT_SUPPORTED;
-    case ELOOP:
-      return ERROR_INVALID_NAME;
-    default:  // EIO and whatever else the host may have
-      return ERROR_GEN_FAILURE;
-  }
-}
 
 HANDLE PosixHandleFromFd(int fd, int kind) {
   return (HANDLE)(((intptr_t)fd + 1) * 4 + kind);
@@ -394,7 +323,7 @@ int OpenExisting(const Beneath* at, int flags, int overwrite) {
                   flags | O_NOFOLLOW | O_NONBLOCK | (overwrite ? O_TRUNC : 0));
   if (fd < 0) {
     Fail(errno == ELOOP || errno == ENXIO ? ERROR_ACCESS_DENIED
-                                          : PosixErrorFromErrno(errno, nullptr));
+                                          : PosixErrorFromErrno(errno));
     return -1;
   }
   struct stat st;
@@ -423,7 +352,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
   if (at->NamedAsFolder) {
     struct stat st;
     if (LookAt(at, &st)) Fail(S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
-    else Fail(mayCreate ? ERROR_ACCESS_DENIED : PosixErrorFromErrno(errno, nullptr));
+    else Fail(mayCreate ? ERROR_ACCESS_DENIED : PosixErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
   // A new file first: an installation creates most of its files, and finding out that there
@@ -470,13 +399,13 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
     // The folder is there, so a missing entry is a missing file.
     if (errno != ENOENT || creationDisposition == OPEN_EXISTING ||
         creationDisposition == TRUNCATE_EXISTING) {
-      FailErrno(nullptr);
+      FailErrno();
       return INVALID_HANDLE_VALUE;
     }
     int fd = CreateNew(at, flags, created);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      FailErrno(nullptr);
+      FailErrno();
       return INVALID_HANDLE_VALUE;
     }
     return PosixHandleFromFd(fd, PosixFileHandle);
@@ -558,7 +487,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n < 0 && errno == EBADF && UsableFd(file, 1) < 0) return FALSE;
-      DWORD error = n == 0 ? ERROR_DISK_FULL : PosixErrorFromErrno(errno, nullptr);
+      DWORD error = n == 0 ? ERROR_DISK_FULL : PosixErrorFromErrno(errno);
       if (bytesWritten) *bytesWritten = done;
       return Fail(error);
     }
@@ -581,7 +510,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, L
     if (n < 0) {
       if (errno == EBADF && UsableFd(file, 0) < 0) return FALSE;
       if (bytesRead) *bytesRead = done;
-      return FailErrno(nullptr);
+      return FailErrno();
     }
     if (n == 0) break;  // end of file: success with what there was
     done += (DWORD)n;
@@ -619,7 +548,7 @@ extern "C" BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creationTime,
       !TimeForHost(lastWriteTime, &times[1])) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  if (futimens(fd, times) != 0) return FailErrno(nullptr);
+  if (futimens(fd, times) != 0) return FailErrno();
   return TRUE;
 }
 
@@ -634,7 +563,7 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
   if (!OpenBeneath(fileName, &at)) return INVALID_FILE_ATTRIBUTES;
   struct stat st;
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
-  if (!LookAt(&at, &st)) FailErrno(nullptr);
+  if (!LookAt(&at, &st)) FailErrno();
   else if (at.NamedAsFolder && !S_ISDIR(st.st_mode)) Fail(ERROR_PATH_NOT_FOUND);
   else attributes = AttributesOfObject(&at, &st);
   CloseBeneath(&at);
@@ -653,7 +582,7 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   int stored = StoreAttributes(fd, at.Host, &st, value);
   int saved = errno;
   close(fd);
-  if (!stored) return Fail(PosixErrorFromErrno(saved, nullptr));
+  if (!stored) return Fail(PosixErrorFromErrno(saved));
   return TRUE;
 }
 
@@ -664,12 +593,12 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR fileName) {
   if (!OpenBeneath(fileName, &at)) return FALSE;
   struct stat st;
   BOOL done = FALSE;
-  if (!LookAt(&at, &st)) FailErrno(nullptr);
+  if (!LookAt(&at, &st)) FailErrno();
   else if (S_ISDIR(st.st_mode)) Fail(ERROR_ACCESS_DENIED);
   else if (at.NamedAsFolder) Fail(ERROR_PATH_NOT_FOUND);
   else if (S_ISREG(st.st_mode) && (AttributesOfPath(at.Host, &st, 0) & FILE_ATTRIBUTE_READONLY)) {
     Fail(ERROR_ACCESS_DENIED);
-  } else if (unlinkat(at.Folder, at.Name, 0) != 0) FailErrno(nullptr);
+  } else if (unlinkat(at.Folder, at.Name, 0) != 0) FailErrno();
   else done = TRUE;
   CloseBeneath(&at);
   return done;
@@ -680,7 +609,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) 
   if (!OpenBeneath(pathName, &at)) return FALSE;
   BOOL done = FALSE;
   if (at.IsRoot) Fail(ERROR_ACCESS_DENIED);
-  else if (mkdirat(at.Folder, at.Name, 0777) != 0) FailErrno(nullptr);
+  else if (mkdirat(at.Folder, at.Name, 0777) != 0) FailErrno();
   else done = TRUE;
   CloseBeneath(&at);
   return done;
@@ -692,11 +621,11 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
   struct stat st;
   BOOL done = FALSE;
   if (at.IsRoot) Fail(ERROR_ACCESS_DENIED);  // never the drive's own folder
-  else if (!LookAt(&at, &st)) FailErrno(nullptr);
+  else if (!LookAt(&at, &st)) FailErrno();
   else if (!S_ISDIR(st.st_mode)) Fail(ERROR_DIRECTORY);
   else if (AttributesOfPath(at.Host, &st, 0) & FILE_ATTRIBUTE_READONLY) Fail(ERROR_ACCESS_DENIED);
   else if (unlinkat(at.Folder, at.Name, AT_REMOVEDIR) != 0) {
-    Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : PosixErrorFromErrno(errno, nullptr));
+    Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : PosixErrorFromErrno(errno));
   } else {
     done = TRUE;
   }
@@ -758,7 +687,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA find
   struct stat st;
   if (at.IsRoot || !LookAt(&at, &st)) {
     if (at.IsRoot) Fail(ERROR_FILE_NOT_FOUND);
-    else FailErrno(nullptr);
+    else FailErrno();
     CloseBeneath(&at);
     return INVALID_HANDLE_VALUE;
   }
