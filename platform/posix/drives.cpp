@@ -222,7 +222,7 @@ int Fail(DWORD error) {
   return 0;
 }
 
-// X:\... -> host path, the drive's root in `form`; see hostpath.h.
+// X:\... -> host path, the drive's root as `lookUp` names it; see hostpath.h.
 int MapOntoHost(const char* windowsPath, DriveLookUp lookUp, char* out, size_t size,
                 size_t* rootLength) {
   if (size) out[0] = '\0';
