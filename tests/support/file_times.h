@@ -9,18 +9,10 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/host.h"
 
 // 100 ns intervals between 1601-01-01 and 1970-01-01.
 const int64_t FileTimeUnixEpoch = 116444736000000000LL;
-
-inline int64_t DaysFromCivil(int year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
 
 inline FILETIME MakeFileTime(uint64_t value) {
   FILETIME time;
@@ -36,7 +28,7 @@ inline uint64_t FileTimeValue(const FILETIME& time) {
 // A UTC time; `ticks` adds 100 ns units (a fraction of the second).
 inline FILETIME FileTimeOf(int year, int month, int day, int hour = 0, int minute = 0,
                            int second = 0, int64_t ticks = 0) {
-  int64_t seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  int64_t seconds = PosixDaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
   return MakeFileTime(static_cast<uint64_t>(seconds * 10000000 + FileTimeUnixEpoch + ticks));
 }
 

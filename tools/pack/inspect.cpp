@@ -14,7 +14,7 @@
 
 #include "fs/compare.h"
 #include "package/entry_check.h"
-#include "platform/posix/codepage.h"
+#include "platform/posix/host.h"
 #include "tools/pack/manifest.h"
 #include "tools/pack/release_check.h"
 

@@ -18,7 +18,7 @@
 #include <zlib.h>
 
 #include "package/package.h"
-#include "platform/posix/codepage.h"
+#include "platform/posix/host.h"
 #include "tools/pack/inspect.h"
 #include "tools/pack/manifest.h"
 #include "tools/pack/package_writer.h"

@@ -3,34 +3,12 @@
 
 #include <stdio.h>
 
-#include "platform/posix/codepage.h"
+#include "platform/posix/host.h"
 #include "tools/pack/release_check.h"
 
 static const uint64_t TicksPerSecond = 10000000;
 // Seconds from 1601-01-01 to 1970-01-01.
 static const int64_t EpochDifference = 11644473600LL;
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-static int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2;
-  int64_t era = (year >= 0 ? year : year - 399) / 400;
-  int64_t yearOfEra = year - era * 400;
-  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-static void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
-  days += 719468;
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  int64_t dayOfEra = days - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-  *day = (int)(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-  *month = (int)(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-  *year = yearOfEra + era * 400 + (*month <= 2);
-}
 
 static bool IsLeap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -85,7 +63,7 @@ bool ParseUtcTime(const std::string& text, uint64_t* fileTime) {
       hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  int64_t seconds = DaysFromCivil(year, (int)month, (int)day) * 86400 + hour * 3600 +
+  int64_t seconds = PosixDaysFromCivil(year, (int)month, (int)day) * 86400 + hour * 3600 +
                     minute * 60 + second + EpochDifference;
   *fileTime = (uint64_t)seconds * TicksPerSecond + fraction;
   return true;
@@ -98,7 +76,7 @@ std::string FormatUtcTime(uint64_t fileTime) {
   int64_t inDay = seconds - days * 86400;
   int64_t year;
   int month, day;
-  CivilFromDays(days, &year, &month, &day);
+  PosixCivilFromDays(days, &year, &month, &day);
   char text[64];
   snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%07lluZ", (long long)year, month,
            day, (int)(inDay / 3600), (int)(inDay / 60 % 60), (int)(inDay % 60),

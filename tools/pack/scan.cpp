@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-#include "platform/posix/codepage.h"
+#include "platform/posix/host.h"
 #include "tools/pack/manifest.h"
 #include "tools/pack/release_check.h"
 
