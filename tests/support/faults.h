@@ -1,27 +1,19 @@
 // Failing platform calls on demand, for the fault-tests program only.
 //
 // That program is linked with -Wl,--wrap=Name for every platform call the updater makes (the
-// list is in tests/CMakeLists.txt), so each call from the code under test lands in a
-// __wrap_Name of faults.cpp. The wrapper logs the call, and either passes it on to the real
-// function or, when an armed fault matches, answers the way Windows answers that call when it
-// fails (the failure value plus a plausible GetLastError):
+// list, with the answer each call gives when it fails, is support/wrapped_calls.def), so each
+// call from the code under test lands in a __wrap_Name of faults.cpp. The wrapper logs the call,
+// and either passes it on to the real function or, when an armed fault matches, answers the way
+// Windows answers that call when it fails. The hand-written ones:
 //
-//   FindResourceA, LoadResource, LockResource  NULL (1814 / 8 / -)
-//   SizeofResource                              0 (1812)
-//   GetDriveTypeA                               DRIVE_NO_ROOT_DIR
-//   GetVolumeInformationA                       FALSE, ERROR_NOT_READY
-//   FindFirstFileA                              INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND
-//   CreateDirectoryA, SetFileAttributesA        FALSE, ERROR_ACCESS_DENIED
-//   CreateFileA                                 INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED
+//   CreateFileA, SetFileAttributesA, SetFileTime  INVALID_HANDLE_VALUE or FALSE,
+//                                               ERROR_ACCESS_DENIED
 //   WriteFile                                   FALSE, ERROR_DISK_FULL, 0 bytes written; or with
 //                                               FaultKind::ShortWrite: half the bytes really
 //                                               written and TRUE with that smaller count
-//   SetFileTime                                 FALSE, ERROR_ACCESS_DENIED
 //   FindClose, CloseHandle                      the handle is really closed, then FALSE,
 //                                               ERROR_INVALID_HANDLE (a failing close must not
 //                                               itself leak what the test counts)
-//   DeleteFileA                                 FALSE, ERROR_SHARING_VIOLATION
-//   FileTimeToDosDateTime                       FALSE, ERROR_INVALID_PARAMETER
 //   FindWindowA                                 NULL
 //   SendMessageA                                0 (nothing delivered)
 //   MessageBoxA                                 0, ERROR_NOT_ENOUGH_MEMORY
