@@ -185,17 +185,18 @@ TEST(WinMainFailingEachCall, EachRunEndsRightAndTheNextCompletes) {
   ASSERT_EQ(clean.shells.size(), 1u);
   ASSERT_EQ(PackageMismatch(drive, "Zarpo", entries), "");
 
-  int n = 1;
-  for (;; n++) {
+  const int failedRuns = FailEachCallInTurn([&](int n) {
     Age(drive, missingFolder);
     const HostTree before = SnapshotHostTree(drive.HostRoot());
     const int descriptors = OpenDescriptorCount();
 
     WinMainRun run = RunWinMain({IDYES, IDYES}, [n] { FaultArm(n); });
-    if (run.fired == 0) break;  // the run makes fewer than n calls
+    if (run.fired == 0) return false;  // the run makes fewer than n calls
     const size_t index = static_cast<size_t>(n - 1);
-    ASSERT_GT(run.calls.size(), index);
-    ASSERT_EQ(run.calls[index], clean.calls[index]) << "the runs went apart before the failed call";
+    EXPECT_GT(run.calls.size(), index);
+    if (run.calls.size() <= index) return true;
+    EXPECT_EQ(run.calls[index], clean.calls[index]) << "the runs went apart before the failed call";
+    if (run.calls[index] != clean.calls[index]) return true;
     const std::string failed = run.calls[index];
     SCOPED_TRACE("call " + std::to_string(n) + " failed: " + failed);
 
@@ -205,7 +206,8 @@ TEST(WinMainFailingEachCall, EachRunEndsRightAndTheNextCompletes) {
     EXPECT_EQ(TreeDifference(NotTheRelease(before), NotTheRelease(after)), "");
 
     // The dialog: no key disk, or the confirmation, then the outcome, then perhaps the setup.
-    ASSERT_FALSE(run.boxes.empty());
+    EXPECT_FALSE(run.boxes.empty());
+    if (run.boxes.empty()) return true;
     const FaultBox& first = run.boxes[0];
     if (first.text == NoKeyDiskText || first.answer != IDYES) {
       EXPECT_EQ(run.boxes.size(), 1u);
@@ -213,19 +215,20 @@ TEST(WinMainFailingEachCall, EachRunEndsRightAndTheNextCompletes) {
       EXPECT_EQ(TreeDifference(before, after), "") << "the key disk was touched";
     } else {
       EXPECT_EQ(first.text, Confirmation('E'));
-      ASSERT_EQ(run.boxes.size(), 2u);
+      EXPECT_EQ(run.boxes.size(), 2u);
+      if (run.boxes.size() != 2u) return true;
       const FaultBox& outcome = run.boxes[1];
       if (outcome.text == FailedText) {
         EXPECT_TRUE(run.shells.empty());
         EXPECT_EQ(run.calls.back(), "MessageBoxA") << "something after the failure box";
       } else {
-        ASSERT_EQ(outcome.text, DoneText);
+        EXPECT_EQ(outcome.text, DoneText);
         // Only a failed closing attribute call may leave a written file with the attributes
         // it was created with; every other success has the package in place.
         if (failed.rfind("SetFileAttributesA ", 0) != 0) {
           EXPECT_EQ(PackageMismatch(drive, "Zarpo", entries), "");
         }
-        ASSERT_EQ(run.shells.size(), outcome.answer == IDYES ? 1u : 0u);
+        EXPECT_EQ(run.shells.size(), outcome.answer == IDYES ? 1u : 0u);
         if (!run.shells.empty()) {
           EXPECT_EQ(run.shells[0].file, "E:\\Zarpo\\Setup.exe");
           // Started or not, nothing more is said.
@@ -240,10 +243,10 @@ TEST(WinMainFailingEachCall, EachRunEndsRightAndTheNextCompletes) {
     EXPECT_FALSE(drive.Exists(std::string("Zarpo\\") + ObsoleteFiles[0]));
     EXPECT_EQ(TreeDifference(NotTheRelease(before), NotTheRelease(SnapshotHostTree(drive.HostRoot()))),
               "");
-    if (::testing::Test::HasFatalFailure()) break;
-  }
+    return true;
+  });
   // Every call of the clean run was failed once.
-  EXPECT_EQ(static_cast<size_t>(n - 1), clean.calls.size());
+  EXPECT_EQ(static_cast<size_t>(failedRuns), clean.calls.size());
 }
 
 }  // namespace

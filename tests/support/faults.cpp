@@ -9,6 +9,8 @@
 
 #include <utility>
 
+#include <gtest/gtest.h>
+
 namespace {
 
 struct Plan {
@@ -120,6 +122,17 @@ void FaultScriptBoxes(std::vector<int> answers) {
 std::vector<FaultBox> FaultBoxes() { return Boxes; }
 
 std::vector<FaultShellCall> FaultShellCalls() { return ShellCalls; }
+
+int FailEachCallInTurn(const std::function<bool(int n)>& attempt, const std::vector<int>& points) {
+  int failed = 0;
+  for (size_t i = 0; points.empty() || i < points.size(); i++) {
+    const int n = points.empty() ? static_cast<int>(i) + 1 : points[i];
+    if (!attempt(n)) break;
+    failed++;
+    if (::testing::Test::HasFatalFailure()) break;
+  }
+  return failed;
+}
 
 extern "C" {
 

@@ -44,6 +44,7 @@
 // or host calls.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,6 +110,14 @@ void FaultScriptBoxes(std::vector<int> answers);
 std::vector<FaultBox> FaultBoxes();
 std::vector<FaultShellCall> FaultShellCalls();
 
+
+// Fails each wrapped call of a run in turn, as SQLite's fault simulation does: for n = 1, 2, ...
+// `attempt(n)` sets the scene afresh, makes the run with its nth call failed (FaultArm(n) or a
+// kill there), checks what the run left, and answers whether the fault fired. The loop ends at
+// the first run that makes fewer than n calls, or at a fatal test failure. With `points`, only
+// those values of n are tried, in order. Answers how many runs had their call failed.
+int FailEachCallInTurn(const std::function<bool(int n)>& attempt,
+                       const std::vector<int>& points = {});
 
 // Resets on entry and on exit of a scope.
 struct FaultScope {
