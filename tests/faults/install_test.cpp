@@ -11,25 +11,13 @@
 #include "package/install.h"
 #include "support/faults.h"
 #include "support/file_times.h"
+#include "support/package_module.h"
 #include "support/scratch_drive.h"
 #include "tools/pack/package_writer.h"
 
 namespace {
 
 const char* const Target = "E:\\Zarpo\\";
-
-// A module whose ZIPFILE/UPDATE resource is the given package bytes.
-struct TestModule {
-  explicit TestModule(std::string bytes) : package(std::move(bytes)) {
-    const BYTE* data = reinterpret_cast<const BYTE*>(package.data());
-    resource = {"ZIPFILE", "UPDATE", 1041, data, data + package.size()};
-    module = {&resource, 1};
-  }
-  HMODULE Handle() { return &module; }
-  std::string package;
-  PosixResource resource;
-  HINSTANCE__ module;
-};
 
 // Eight entries: files in the folder itself, a sub-folder with a double-byte name whose trail
 // byte is 0x5C, read-only hidden system files and a zero-length one.
@@ -115,7 +103,7 @@ TEST(InstallPackage, FreshInstallWritesEveryEntryAndItsFolders) {
   drive.WriteHostFile("Zarpo\\mine.txt", "the user's own file");
   PlaceObsoleteFiles(drive);
   std::vector<PackEntry> entries = Release();
-  TestModule module(PackageOf(entries));
+  PackageModule module(PackageOf(entries));
 
   InstallRun run = Install(module.Handle());
 
@@ -137,7 +125,7 @@ TEST(InstallPackage, SecondRunWritesNothing) {
   ScratchDrive drive;
   drive.MakeFolder("Zarpo");
   std::vector<PackEntry> entries = Release();
-  TestModule module(PackageOf(entries));
+  PackageModule module(PackageOf(entries));
   ASSERT_EQ(Install(module.Handle()).result, 1);
   std::vector<std::string> before = drive.Listing();
 
@@ -162,7 +150,7 @@ TEST(InstallPackage, NormalEntryIsWrittenAgainOnEveryRun) {
   drive.MakeFolder("Zarpo");
   std::vector<PackEntry> entries = Release();
   entries[2].attributes = 0x80;
-  TestModule module(PackageOf(entries));
+  PackageModule module(PackageOf(entries));
   ASSERT_EQ(Install(module.Handle()).result, 1);
 
   InstallRun run = Install(module.Handle());
@@ -179,7 +167,7 @@ TEST(InstallPackage, ObsoleteFilesAreRemovedInListOrderFromTheFolderItself) {
   drive.MakeFolder("Zarpo\\Sample");
   PlaceObsoleteFiles(drive);
   drive.WriteHostFile(std::string("Zarpo\\Sample\\") + ObsoleteFiles[0], "kept");
-  TestModule module(PackageOf({}));
+  PackageModule module(PackageOf({}));
 
   InstallRun run = Install(module.Handle());
 
@@ -206,7 +194,7 @@ TEST(InstallPackage, FailedFifthEntryStopsTheWalk) {
     drive.WriteHostFile("Zarpo\\" + entries[i].name, "older");
   }
   PlaceObsoleteFiles(drive);
-  TestModule module(PackageOf(entries));
+  PackageModule module(PackageOf(entries));
 
   InstallRun run = Install(module.Handle());
 
@@ -239,7 +227,7 @@ TEST(InstallPackage, BadPackageWritesNothingTracesNothingButRemovesObsoleteFiles
     ScratchDrive drive;
     drive.MakeFolder("Zarpo");
     PlaceObsoleteFiles(drive);
-    TestModule module(c.second);
+    PackageModule module(c.second);
 
     InstallRun run = Install(module.Handle());
 
@@ -270,7 +258,7 @@ TEST(InstallPackage, NextRunPicksUpWhereAStoppedRunEnded) {
   ScratchDrive drive;
   drive.MakeFolder("Zarpo");
   std::vector<PackEntry> entries = Release();
-  TestModule module(PackageOf(entries));
+  PackageModule module(PackageOf(entries));
 
   InstallRun first = Install(module.Handle(), true, 4);  // the fourth file write fails
   ASSERT_EQ(first.result, 0);
@@ -327,7 +315,7 @@ TEST(InstallPackage, EntriesThatCannotBeInstalledAsNamedAreFailedWrites) {
     std::vector<PackEntry> entries = Release();
     entries[1].name = c.name;
     entries[1].attributes = c.attributes;
-    TestModule module(PackageOf(entries));
+    PackageModule module(PackageOf(entries));
 
     InstallRun run = Install(module.Handle());
 
@@ -357,7 +345,7 @@ TEST(InstallPackage, LongestNamesThatFitAreWritten) {
     entries[0].name = name;
     entries[0].data = "fits";
     entries[0].lastWrite = FileTimeValue(FileTimeOf(2026, 1, 1));
-    TestModule module(PackageOf(entries));
+    PackageModule module(PackageOf(entries));
 
     InstallRun run = Install(module.Handle());
 
@@ -377,7 +365,7 @@ TEST(InstallPackage, BrokenEntryEndsTheWalkAsAFailure) {
   std::string unpacked = BuildUnpacked({entries[0], entries[1]});
   // A third entry whose data would run past the end of the unpacked data.
   unpacked += RawEntryHeader(1000, 0x20, 0, 3) + "bad" + "short";
-  TestModule module(BuildPackage(unpacked));
+  PackageModule module(BuildPackage(unpacked));
 
   InstallRun run = Install(module.Handle());
 
