@@ -253,14 +253,27 @@ static bool ReadEntries(const std::string& path, const std::string& file,
   return true;
 }
 
-static int List(const std::string& path) {
+// What a package file or updater holds: the package bytes, what the program's version resource
+// says, and the entries; false with the reason printed.
+struct Loaded {
   std::string file;
   ProgramInfo info;
-  bool isProgram;
+  bool isProgram = false;
   std::vector<PackEntry> entries;
-  if (!LoadPackageFile(path, &file, &info, &isProgram) || !ReadEntries(path, file, &entries)) {
-    return 1;
-  }
+};
+
+static bool LoadEntries(const std::string& path, Loaded* loaded) {
+  return LoadPackageFile(path, &loaded->file, &loaded->info, &loaded->isProgram) &&
+         ReadEntries(path, loaded->file, &loaded->entries);
+}
+
+static int List(const std::string& path) {
+  Loaded loaded;
+  if (!LoadEntries(path, &loaded)) return 1;
+  const std::string& file = loaded.file;
+  const ProgramInfo& info = loaded.info;
+  const std::vector<PackEntry>& entries = loaded.entries;
+  bool isProgram = loaded.isProgram;
   if (isProgram) {
     printf("updater version %s, package SHA-256 %s\n",
            info.version.empty() ? "(none)" : info.version.c_str(), Sha256Hex(file).c_str());
@@ -304,29 +317,15 @@ static int Verify(const std::string& path) {
 }
 
 static int Extract(const std::string& path, const std::string& output) {
-  std::string file;
-  ProgramInfo info;
-  bool isProgram;
-  std::vector<PackEntry> entries;
-  if (!LoadPackageFile(path, &file, &info, &isProgram) || !ReadEntries(path, file, &entries)) {
-    return 1;
-  }
-  return ExtractEntries(entries, output);
+  Loaded loaded;
+  if (!LoadEntries(path, &loaded)) return 1;
+  return ExtractEntries(loaded.entries, output);
 }
 
 static int Diff(const std::string& oldPath, const std::string& newPath) {
-  std::vector<PackEntry> before, after;
-  for (int side = 0; side < 2; side++) {
-    const std::string& path = side ? newPath : oldPath;
-    std::string file;
-    ProgramInfo info;
-    bool isProgram;
-    if (!LoadPackageFile(path, &file, &info, &isProgram) ||
-        !ReadEntries(path, file, side ? &after : &before)) {
-      return 2;
-    }
-  }
-  return DiffEntries(before, after);
+  Loaded before, after;
+  if (!LoadEntries(oldPath, &before) || !LoadEntries(newPath, &after)) return 2;
+  return DiffEntries(before.entries, after.entries);
 }
 
 static int Scan(const std::string& root, const std::string& output) {
