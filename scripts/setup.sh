@@ -2,7 +2,8 @@
 # Installs every Debian package this project needs to build and test, and generates the
 # Japanese locale the Wine runs depend on. The Japanese font lets Wine draw the texts of the
 # message boxes and of DebugMonitor as a Japanese Windows would (without it every character is
-# an empty box); xwd takes the pictures of the monitor under Xvfb. Idempotent; run as root (or with sudo available).
+# an empty box); xwd takes the pictures of the monitor under Xvfb.
+# Idempotent; run as root (or with sudo available).
 set -euo pipefail
 
 packages=(
