@@ -149,18 +149,20 @@ def xwd_to_png(xwd, crop, path):
     width, height = fields[4], fields[5]
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
     masks, ncolors = fields[14:17], fields[19]
-    if depth_format != 2 or bits_per_pixel != 32:
+    if depth_format != 2 or bits_per_pixel not in (24, 32):
         raise winerun.Failure("unexpected xwd image (format %d, %d bits)" % (depth_format, bits_per_pixel))
     pixels = xwd[header_size + 12 * ncolors:]
     shifts = [(mask & -mask).bit_length() - 1 for mask in masks]
     left, top = max(crop[0], 0), max(crop[1], 0)
     right, bottom = min(crop[2], width), min(crop[3], height)
-    unpack = "<I" if byte_order == 0 else ">I"
+    size = bits_per_pixel // 8
+    order = "little" if byte_order == 0 else "big"
     rows = []
     for y in range(top, bottom):
         row = bytearray(b"\0")
         for x in range(left, right):
-            value = struct.unpack_from(unpack, pixels, y * bytes_per_line + 4 * x)[0]
+            start = y * bytes_per_line + size * x
+            value = int.from_bytes(pixels[start:start + size], order)
             row += bytes((value & mask) >> shift for mask, shift in zip(masks, shifts))
         rows.append(bytes(row))
 
@@ -177,9 +179,19 @@ def xwd_to_png(xwd, crop, path):
 def picture(build, path):
     tools = os.path.join(build, "tools", "win")
     work = tempfile.mkdtemp(prefix="monitor-picture-")
-    template = os.path.join(work, "template")
-    winerun.make_template(template)
+    try:
+        template = os.path.join(work, "template")
+        winerun.make_template(template)
+        take_picture(tools, template, path)
+    finally:
+        winerun.shutil.rmtree(work, ignore_errors=True)
+
+
+def take_picture(tools, template, path):
     with winerun.Sandbox(template, "picture") as sandbox:
+        # No window manager runs on the display: Wine draws the title bar itself.
+        with open(os.path.join(sandbox.prefix, "user.reg"), "a", encoding="ascii") as reg:
+            reg.write('\n[Software\\\\Wine\\\\X11 Driver] 1700000000\n"Managed"="N"\n')
         sandbox.start_display()
         sandbox.start_monitor(os.path.join(tools, "DebugMonitor.exe"))
         drive = Driver(sandbox, os.path.join(tools, "monitor-driver.exe"))
@@ -189,7 +201,6 @@ def picture(build, path):
         dump = subprocess.run(["xwd", "-root", "-silent", "-display", sandbox.display],
                               check=True, stdout=subprocess.PIPE, timeout=30).stdout
         xwd_to_png(dump, (left, top, right, bottom), path)
-    winerun.shutil.rmtree(work, ignore_errors=True)
 
 
 def main():
