@@ -3,7 +3,8 @@
 //
 //   --send FILE          sends each "\n"-ended line of FILE by SendMessageA(WM_SETTEXT), as the
 //                        updater does, waiting for each to be taken
-//   --command NAME       sends the menu command NAME (copy, select-all, clear, timestamps)
+//   --command NAME       sends the menu command NAME (copy, select-all, clear, timestamps);
+//                        saving is asked by --keys s, since its dialog holds the command
 //   --keys KEY,...       brings the monitor to the front and types each key with Ctrl held
 //                        (letters, e.g. a,c,s), through SendInput
 //   --empty-clipboard    empties the clipboard
@@ -34,7 +35,6 @@ struct NamedCommand {
 };
 const NamedCommand Commands[] = {
     {"copy", 102}, {"select-all", 103}, {"clear", 104}, {"timestamps", 105}};
-const int SaveCommand = 100;
 const DWORD WaitMs = 10000;
 
 template <typename Condition>
@@ -144,10 +144,6 @@ bool Command(HWND monitor, const char* name) {
       SendMessageA(monitor, WM_COMMAND, MAKEWPARAM(command.id, 0), 0);
       return true;
     }
-  }
-  if (strcmp(name, "save") == 0) {
-    // The save dialog holds the command until it closes: posted, and --save-as answers it.
-    return PostMessageA(monitor, WM_COMMAND, MAKEWPARAM(SaveCommand, 0), 0) != 0;
   }
   return false;
 }
