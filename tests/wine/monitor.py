@@ -70,7 +70,8 @@ class Driver:
 
     def copied(self, *steps):
         """The clipboard's bytes after the steps that copy."""
-        self.run("--empty-clipboard", *steps, "--clipboard", winerun.windows_path(self.file("clip")))
+        clip = winerun.windows_path(self.file("clip"))
+        self.run("--empty-clipboard", *steps, "--clipboard", clip)
         return self.read("clip")
 
     def state(self):
@@ -106,7 +107,8 @@ def monitor(ctx):
         ctx.checks.equal(sandbox.trace_lines(), lines, "lines appended to the /append file")
 
         saved = winerun.windows_path(drive.file("saved.txt"))
-        ctx.checks.equal(drive.copied("--keys", "a,c"), as_text(lines), "clipboard after Ctrl+A, Ctrl+C")
+        ctx.checks.equal(drive.copied("--keys", "a,c"), as_text(lines),
+                         "clipboard after Ctrl+A, Ctrl+C")
         drive.run("--keys", "s", "--save-as", saved)
         ctx.checks.equal(drive.read("saved.txt"), as_text(lines), "file saved after Ctrl+S")
 
@@ -150,7 +152,8 @@ def xwd_to_png(xwd, crop, path):
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
     masks, ncolors = fields[14:17], fields[19]
     if depth_format != 2 or bits_per_pixel not in (24, 32):
-        raise winerun.Failure("unexpected xwd image (format %d, %d bits)" % (depth_format, bits_per_pixel))
+        raise winerun.Failure("unexpected xwd image (format %d, %d bits)"
+                              % (depth_format, bits_per_pixel))
     pixels = xwd[header_size + 12 * ncolors:]
     shifts = [(mask & -mask).bit_length() - 1 for mask in masks]
     left, top = max(crop[0], 0), max(crop[1], 0)

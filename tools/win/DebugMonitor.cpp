@@ -79,7 +79,8 @@ void FitWidth(Monitor* monitor, const std::string& line) {
   HGDIOBJ font = (HGDIOBJ)SendMessageA(monitor->list, WM_GETFONT, 0, 0);
   HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
   SIZE size = {};
-  if (GetTextExtentPoint32A(dc, line.data(), (int)line.size(), &size) && size.cx + 8 > monitor->widest) {
+  if (GetTextExtentPoint32A(dc, line.data(), (int)line.size(), &size) &&
+      size.cx + 8 > monitor->widest) {
     monitor->widest = size.cx + 8;
     SendMessageA(monitor->list, LB_SETHORIZONTALEXTENT, (WPARAM)monitor->widest, 0);
   }
