@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package this project needs to build and test, and generates the
-# Japanese locale the Wine runs depend on. Idempotent; run as root (or with sudo available).
+# Japanese locale the Wine runs depend on. The Japanese font lets Wine draw the texts of the
+# message boxes and of DebugMonitor as a Japanese Windows would (without it every character is
+# an empty box); xwd takes the pictures of the monitor under Xvfb.
+# Idempotent; run as root (or with sudo available).
 set -euo pipefail
 
 packages=(
@@ -8,7 +11,8 @@ packages=(
   zlib1g-dev libicu-dev libssl-dev libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
   clang libclang-rt-14-dev
-  wine64 xvfb xauth x11-utils locales
+  wine64 xvfb xauth x11-utils x11-apps locales
+  fonts-ipafont-gothic
   attr file python3 python3-pefile strace osslsigncode openssl
 )
 

@@ -56,7 +56,7 @@ struct TraceMonitor {
     if (pid == 0) {
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
-      execl(Monitor.c_str(), Monitor.c_str(), "--append", file.c_str(), (char*)nullptr);
+      execl(Monitor.c_str(), Monitor.c_str(), "--raw", "--append", file.c_str(), (char*)nullptr);
       _exit(127);
     }
     std::string socket = runtime.path + "/DebugMonitor";

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -191,7 +192,7 @@ TEST_F(TraceTest, MonitorProgramShowsAndStoresEveryLineInOrder) {
 
   std::string stored = Folder + "/trace.log";
   std::string shown = Folder + "/shown.txt";
-  pid_t monitor = StartMonitor({"--append", stored, "--number"}, shown);
+  pid_t monitor = StartMonitor({"--append", stored, "--raw", "--number"}, shown);
   ASSERT_GT(monitor, 0);
   ASSERT_TRUE(WaitFor(MonitorFound)) << "debug-monitor did not come up";
 
@@ -237,6 +238,25 @@ TEST_F(TraceTest, MonitorProgramEscapesWhatIsNoText) {
   EXPECT_EQ(WaitExit(monitor), 0);
   EXPECT_EQ(ReadWholeFile(shown), "bad \\x80 lone lead \\x81\n"
                                   "escape \\x1B[2J and tab\t\n");
+}
+
+TEST_F(TraceTest, MonitorProgramAppendsInUtf8ByDefault) {
+  // What a file viewer shows, as on the terminal, without the number.
+  std::string stored = Folder + "/trace.log";
+  pid_t monitor = StartMonitor({"--number", "--append", stored}, Folder + "/shown.txt");
+  ASSERT_GT(monitor, 0);
+  ASSERT_TRUE(WaitFor(MonitorFound));
+  Trace("[%s] %d", "E:\\Zarpo\\\x95\x5C\x8E\xA6\\\x8D\x5C\x90\xAC.txt", 1);
+  Trace("bad \x80 and \x1B");
+  EXPECT_EQ(ReadWholeFile(stored), "[E:\\Zarpo\\表示\\構成.txt] 1\n"
+                                   "bad \\x80 and \\x1B\n");
+  kill(monitor, SIGTERM);
+  EXPECT_EQ(WaitExit(monitor), 0);
+
+  std::string version = Folder + "/version.txt";
+  EXPECT_EQ(WaitExit(StartMonitor({"--version"}, version)), 0);
+  std::regex shape("debug-monitor [0-9]+\\.[0-9]+\\.[0-9]+\n");
+  EXPECT_TRUE(std::regex_match(ReadWholeFile(version), shape)) << ReadWholeFile(version);
 }
 
 TEST_F(TraceTest, LinesLongerThan1023BytesAreCut) {

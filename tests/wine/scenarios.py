@@ -21,6 +21,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "exe"))
 import pe  # noqa: E402
 import winerun  # noqa: E402
+import monitor  # noqa: E402
 from winerun import PackageEntry, filetime  # noqa: E402
 
 # What the updater says, as the user reads it; compared as code page 932 bytes.
@@ -537,6 +538,7 @@ SCENARIOS = {
     "file-in-use": file_in_use,
     "special-names": special_names,
     "conformance": conformance,
+    "monitor": monitor.monitor,
 }
 
 
