@@ -27,7 +27,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
-#include "platform/posix/monitor.h"
+#include "platform/posix/host.h"
 #include "support/host_files.h"
 #include "trace/trace.h"
 

@@ -18,8 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/display.h"
-#include "platform/posix/monitor.h"
+#include "platform/posix/host.h"
 
 namespace {
 
