@@ -17,6 +17,7 @@
 
 #else  // POSIX imitation of the Win32 subset the updater uses
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -238,9 +239,13 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 BOOL WINAPI FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime);
 
-// Text in the ANSI code page (932 on the POSIX side).
+// Text in the ANSI code page (932 on the POSIX side). wvsprintfA and wsprintfA format at most
+// 1024 bytes, the NUL included, as user32's do (%s %c %d %u %X and their widths are what the
+// program uses).
 LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR current);
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
+int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list arguments);
+int wsprintfA(LPSTR out, LPCSTR format, ...);
 
 // Windows, dialogs and the shell.
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
