@@ -1,4 +1,4 @@
-// Failing platform calls on demand, for the fault-tests program only.
+// Failing platform calls on demand, for the host-tests program.
 //
 // That program is linked with -Wl,--wrap=Name for every platform call the updater makes (the
 // list, with the answer each call gives when it fails, is support/wrapped_calls.def), so each
@@ -38,8 +38,9 @@
 // on either still wins: the call is recorded with the failure answer, and a failed box uses up
 // no scripted answer.
 //
-// The state is global and not thread-safe; tests call FaultReset() before and after (the
-// FaultScope guard does both). Calls a test makes itself through wrapped names are counted and
+// With no fault armed every call is passed on, so the tests that fail nothing run as they would
+// without the wrappers. The state is global and not thread-safe; tests call FaultReset() before
+// and after (the FaultScope guard does both). Calls a test makes itself through wrapped names are counted and
 // logged like any other, so verify results with unwrapped calls (GetFileAttributesA, ReadFile)
 // or host calls.
 #pragma once

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "faults/update_fixture.h"
+#include "support/update_fixture.h"
 
 // Under AddressSanitizer (gcc says so by a macro, clang by a feature test) leaks are looked
 // for after every run, not only at exit, so that a leak is pinned to the call that caused it.

@@ -22,6 +22,7 @@
 #include "package/install.h"
 #include "package/package.h"
 #include "support/host_files.h"
+#include "support/package_module.h"
 #include "support/scratch_drive.h"
 
 namespace fs = std::filesystem;
@@ -136,12 +137,12 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
   return snapshot;
 }
 
-// The entries of the package this test program carries (the same sample release as the
-// updater's), as target paths in code page 932.
+// The entries of the sample release the updater carries, as target paths in code page 932.
 std::vector<std::string> PackagedTargets() {
   std::vector<std::string> targets;
+  PackageModule module(ReadWholeFile(ZARPO_SAMPLE_PACKAGE));
   Package package;
-  EXPECT_EQ(OpenPackage(nullptr, &package), PackageGood);
+  EXPECT_EQ(OpenPackage(module.Handle(), &package), PackageGood);
   EntryWalk walk;
   StartEntryWalk(&walk, &package);
   Entry entry;

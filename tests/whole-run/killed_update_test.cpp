@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "faults/update_fixture.h"
+#include "support/update_fixture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
-#include "faults/update_fixture.h"
+#include "support/update_fixture.h"
 #include "package/install.h"
 #include "package/package.h"
 #include "support/disk_state.h"
