@@ -11,6 +11,7 @@
 #include "fs/compare.h"
 #include "support/faults.h"
 #include "support/file_times.h"
+#include "support/host_files.h"
 #include "support/scratch_drive.h"
 
 namespace {

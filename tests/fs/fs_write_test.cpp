@@ -7,6 +7,7 @@
 
 #include "fs/write.h"
 #include "support/file_times.h"
+#include "support/host_files.h"
 #include "support/scratch_drive.h"
 
 namespace {

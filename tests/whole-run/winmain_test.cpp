@@ -15,6 +15,7 @@
 #include "support/disk_state.h"
 #include "support/faults.h"
 #include "support/file_times.h"
+#include "support/host_files.h"
 #include "support/scratch_drive.h"
 
 namespace {
