@@ -9,23 +9,18 @@ jobs=${JOBS:-2}
 
 step() { printf '\n=== %s ===\n' "$*"; }
 
+# Each step is a workflow preset of CMakePresets.json (configure, build, test), so that one step
+# is run alone with the same command: cmake --workflow --preset NAME.
 step "Linux build and tests"
-cmake --preset host >/dev/null
-cmake --build --preset host -j "$jobs"
-ctest --preset host -j "$jobs"
+cmake --workflow --preset host
 
-step "Windows builds (32-bit product, 64-bit twin)"
-for preset in win32 win64; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-done
-file build/win32/ZarpoUpdate.exe build/win64/ZarpoUpdate.exe
-
-step "The shipped executable (PE checks)"
-ctest --test-dir build/win32 -L exe --output-on-failure
+step "The shipped executable: the 32-bit product and its checks"
+cmake --workflow --preset win32
+file build/win32/ZarpoUpdate.exe
 
 step "End-to-end under Wine (64-bit twin)"
-ctest --test-dir build/win64 -L wine -j "$jobs" --output-on-failure
+cmake --workflow --preset win64
+file build/win64/ZarpoUpdate.exe
 
 if [ -x scripts/fuzz.sh ]; then
   step "Fuzzing (bounded)"
