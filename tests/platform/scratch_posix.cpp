@@ -19,21 +19,13 @@ ScratchDrive& Drive() {
   return drive;
 }
 
-std::string TestName() {
-  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "none";
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  return name;
-}
 
 }  // namespace
 
 const char* ScratchRoot() {
   static std::string current;
   static std::string root;
-  std::string name = TestName();
+  std::string name = ScratchTestName();
   if (name != current) {
     current = name;
     std::filesystem::remove_all(Drive().HostPath(name));
@@ -45,7 +37,7 @@ const char* ScratchRoot() {
 
 std::string ScratchHostRoot() {
   ScratchRoot();
-  return Drive().HostPath(TestName()) + "/";
+  return Drive().HostPath(ScratchTestName()) + "/";
 }
 
 std::string ScratchDriveTable() { return Drive().Table(); }
