@@ -19,7 +19,6 @@ ScratchDrive& Drive() {
   return drive;
 }
 
-
 }  // namespace
 
 const char* ScratchRoot() {
