@@ -1,7 +1,6 @@
 // The updater's entry point and its whole conversation with the user: find the key disk, ask
 // before touching it, install the package, report the outcome, offer the product's setup.
 // Every box is modal with no owner window; the exit code is 0 on every path.
-#include <stdio.h>
 
 #include "app/keydisk.h"
 #include "app/messages.h"
@@ -20,8 +19,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 0;
   }
 
+  // The confirmation is the fixed text with the drive letter in place of "%c".
   char question[256];
-  snprintf(question, sizeof question, ConfirmText, TargetFolder[0]);
+  static_assert(sizeof ConfirmText <= sizeof question, "the confirmation fits its buffer");
+  wsprintfA(question, ConfirmText, TargetFolder[0]);
   if (MessageBoxA(nullptr, question, CaptionText, MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
 
   if (!InstallPackage(TargetFolder)) {

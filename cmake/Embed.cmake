@@ -1,7 +1,8 @@
 # zarpo_embed_package(<target> <package-file> <depends-target>)
 #
 # Gives <target> the package file as its resource of type ZIPFILE, name UPDATE, language 1041.
-# Windows: through the resource script in resources/ (with the manifest and version resource).
+# Windows: through the resource script in resources/ (with the manifest and the version
+# resource, which carries ZARPO_RELEASE_VERSION and the package's SHA-256).
 # Elsewhere: the bytes are linked in with the assembler's .incbin, and a small generated table
 # makes them the program's module for the POSIX layer's FindResourceA. No bytes pass through
 # C++ source.
@@ -10,10 +11,17 @@ function(zarpo_embed_package target package depends)
   if(WIN32)
     set(ZARPO_RC_PACKAGE "${package}")
     set(ZARPO_RC_MANIFEST "${PROJECT_SOURCE_DIR}/resources/ZarpoUpdate.manifest")
+    set(ZARPO_RC_DIGEST "${gen}_digest.h")
     configure_file("${PROJECT_SOURCE_DIR}/resources/update.rc.in" "${gen}.rc" @ONLY)
-    target_sources(${target} PRIVATE "${gen}.rc")
+    # The package's SHA-256 for the version resource, known only once the package is made.
+    add_custom_command(OUTPUT "${ZARPO_RC_DIGEST}"
+      COMMAND ${CMAKE_COMMAND} -DPACKAGE=${package} -DOUTPUT=${ZARPO_RC_DIGEST}
+              -P "${PROJECT_SOURCE_DIR}/cmake/PackageDigest.cmake"
+      DEPENDS "${package}" "${PROJECT_SOURCE_DIR}/cmake/PackageDigest.cmake"
+      COMMENT "The package's SHA-256 for ${target}'s version resource")
+    target_sources(${target} PRIVATE "${gen}.rc" "${ZARPO_RC_DIGEST}")
     set_source_files_properties("${gen}.rc" PROPERTIES
-      OBJECT_DEPENDS "${package};${ZARPO_RC_MANIFEST}")
+      OBJECT_DEPENDS "${package};${ZARPO_RC_MANIFEST};${ZARPO_RC_DIGEST}")
   else()
     string(MAKE_C_IDENTIFIER "${target}" sym)
     file(WRITE "${gen}.cpp.in" [=[

@@ -92,8 +92,9 @@ void SplitFolder(const char* path, char* drive, char* folder) {
 
 int EnsureParentFolder(const char* path) {
   // A folder part longer than SplitFolder keeps would be cut to a folder nobody asked for;
-  // creating that one would leave a stray folder on the disk, so such a path is refused.
-  if (FolderPartLength(path + DrivePartLength(path)) > MaxFolderPart) return 0;
+  // creating that one would leave a stray folder on the disk, so such a path is refused. One of
+  // exactly one byte more loses only its final separator, which the join puts back.
+  if (FolderPartLength(path + DrivePartLength(path)) > MaxFolderPart + 1) return 0;
   char drive[3];
   char folder[MaxFolderPart + 1];
   SplitFolder(path, drive, folder);

@@ -12,7 +12,7 @@ int WriteEntryFile(const char* path, const BYTE* data, DWORD length, DWORD attri
   if (!normal) SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
 
   HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            attributes, nullptr);
+                            attributes & FileAttributeBits, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
 
   // A zero-length entry goes through the same single WriteFile call (of 0 bytes), which the

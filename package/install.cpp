@@ -7,37 +7,9 @@
 #include "fs/compare.h"
 #include "fs/paths.h"
 #include "fs/write.h"
+#include "package/entry_check.h"
 #include "package/package.h"
 #include "trace/trace.h"
-
-static int IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Whether an entry name stays inside the folder it is joined to: no empty name or level, no
-// leading separator, no drive prefix or other colon, no level made of dots (and spaces) alone
-// such as "." or "..".
-static int IsContainedName(const char* name) {
-  const char* level = name;
-  int onlyDots = 1;  // so far the level holds nothing but dots and spaces
-  for (const char* p = name;; p++) {
-    // A lead byte before the NUL ends the name, as everywhere in the path helpers.
-    int end = *p == '\0' || (IsDBCSLeadByte((BYTE)*p) && p[1] == '\0');
-    if (end || IsSeparator(*p)) {
-      // Empty levels and levels of dots and spaces alone ("." and ".." after Windows trims
-      // them) would leave the folder or name no file at all.
-      if (p == level || onlyDots) return 0;
-      if (end) return 1;
-      level = p + 1;
-      onlyDots = 1;
-    } else if (*p == ':') {
-      return 0;
-    } else if (IsDBCSLeadByte((BYTE)*p)) {
-      onlyDots = 0;
-      p++;
-    } else if (*p != '.' && *p != ' ') {
-      onlyDots = 0;
-    }
-  }
-}
 
 // One entry that differs from the disk (or is absent): make its folder and write it.
 static int WriteEntry(const char* target, const Entry* entry) {
@@ -52,9 +24,13 @@ static int InstallEntries(const Package* package, const char* TargetFolder) {
   Entry entry;
   while (NextEntry(&walk, &entry)) {
     char target[MAX_PATH];
-    // A name that would leave the product folder, or a path that would not fit, is never
-    // written: it counts as a failed write.
-    if (!IsContainedName(entry.Name) || !JoinPath(target, nullptr, TargetFolder, entry.Name)) {
+    // An entry that could not be installed as a file of its own name inside the product
+    // folder (a name that leaves it or that Windows would take for something else, bits that
+    // are not attributes, a path that would not fit) is never written: it counts as a failed
+    // write.
+    if (!IsInstallableName(entry.Name, entry.Header.NameLength) ||
+        !IsInstallableAttributes(entry.Header.Attributes) ||
+        !JoinPath(target, nullptr, TargetFolder, entry.Name)) {
       Trace("[%s%s] %d", TargetFolder, entry.Name, 0);
       return 0;
     }

@@ -17,6 +17,7 @@
 
 #else  // POSIX imitation of the Win32 subset the updater uses
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -105,8 +106,10 @@ typedef WIN32_FIND_DATAA WIN32_FIND_DATA;
 #define FILE_ATTRIBUTE_SYSTEM 0x00000004u
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+#define FILE_ATTRIBUTE_DEVICE 0x00000040u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_ATTRIBUTE_TEMPORARY 0x00000100u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
 #define FILE_ATTRIBUTE_OFFLINE 0x00001000u
 #define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000u
 
@@ -162,14 +165,10 @@ typedef WIN32_FIND_DATAA WIN32_FIND_DATA;
 #define WM_SETTEXT 0x000C
 #define WM_COMMAND 0x0111
 #define MB_OK 0x00000000u
-#define MB_OKCANCEL 0x00000001u
 #define MB_YESNO 0x00000004u
 #define MB_ICONERROR 0x00000010u
 #define MB_ICONQUESTION 0x00000020u
-#define MB_ICONWARNING 0x00000030u
-#define MB_ICONINFORMATION 0x00000040u
 #define IDOK 1
-#define IDCANCEL 2
 #define IDYES 6
 #define IDNO 7
 #define SW_SHOWNORMAL 1
@@ -240,9 +239,13 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 BOOL WINAPI FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime);
 
-// Text in the ANSI code page (932 on the POSIX side).
+// Text in the ANSI code page (932 on the POSIX side). wvsprintfA and wsprintfA format at most
+// 1024 bytes, the NUL included, as user32's do (%s %c %d %u %X and their widths are what the
+// program uses).
 LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR current);
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
+int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list arguments);
+int wsprintfA(LPSTR out, LPCSTR format, ...);
 
 // Windows, dialogs and the shell.
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);

@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
 # Installs every Debian package this project needs to build and test, and generates the
-# Japanese locale the Wine runs depend on. Idempotent; run as root (or with sudo available).
+# Japanese locale the Wine runs depend on. The Japanese font lets Wine draw the texts of the
+# message boxes and of DebugMonitor as a Japanese Windows would (without it every character is
+# an empty box); xwd takes the pictures of the monitor under Xvfb.
+# Idempotent; run as root (or with sudo available).
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libgtest-dev googletest libbenchmark-dev
+  zlib1g-dev libicu-dev libssl-dev libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
   clang libclang-rt-14-dev
-  wine64 xvfb xauth x11-utils locales
-  attr file python3 strace
-  gcc-multilib g++-multilib lib32z1-dev qemu-user
+  wine64 xvfb xauth x11-utils x11-apps locales
+  fonts-ipafont-gothic
+  attr file python3 python3-pefile strace osslsigncode openssl
+  gcc-multilib g++-multilib lib32z1-dev libicu-dev:i386 libssl-dev:i386 qemu-user
   qemu-system-x86 mmdebstrap e2fsprogs
 )
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# The 32-bit Linux build (host32) links the i386 builds of ICU and OpenSSL (multiarch); the
+# package lists for i386 come with the update below.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do

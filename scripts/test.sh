@@ -10,31 +10,24 @@ jobs=${JOBS:-2}
 
 step() { printf '\n=== %s ===\n' "$*"; }
 
+# Each step is a workflow preset of CMakePresets.json (configure, build, test), so that one step
+# is run alone with the same command: cmake --workflow --preset NAME.
 step "Linux build and tests"
-cmake --preset host >/dev/null
-cmake --build --preset host -j "$jobs"
-ctest --preset host -j "$jobs"
+cmake --workflow --preset host
 
 step "32-bit Linux build and tests (under qemu-i386)"
-cmake --preset host32 >/dev/null
-cmake --build --preset host32 -j "$jobs"
-ctest --preset host32 -j "$jobs"
+cmake --workflow --preset host32
 
-step "Windows builds (32-bit product, 64-bit twin)"
-for preset in win32 win64; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-done
-file build/win32/ZarpoUpdate.exe build/win64/ZarpoUpdate.exe
-
-step "The shipped executable (PE checks)"
-ctest --test-dir build/win32 -L exe --output-on-failure
+step "The shipped executable: the 32-bit product and its checks"
+cmake --workflow --preset win32
+file build/win32/ZarpoUpdate.exe
 
 step "End-to-end under Wine (64-bit twin)"
-ctest --test-dir build/win64 -L wine -j "$jobs" --output-on-failure
+cmake --workflow --preset win64
+file build/win64/ZarpoUpdate.exe
 
 step "End-to-end under 32-bit Wine (the shipped program, in an emulated machine)"
-ctest --test-dir build/win32 -L wine32 --output-on-failure
+cmake --workflow --preset wine32
 
 if [ -x scripts/fuzz.sh ]; then
   step "Fuzzing (bounded)"

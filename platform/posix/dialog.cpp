@@ -12,15 +12,9 @@
 #include "platform/platform.h"
 #include "platform/posix/display.h"
 
-// Button sets and answers of Windows that platform.h has no use for elsewhere.
+// The parts of a box's type that choose its buttons and its icon.
 #define MB_TYPEMASK_BITS 0x0000000Fu
-#define MB_ABORTRETRYIGNORE_BITS 0x00000002u
-#define MB_YESNOCANCEL_BITS 0x00000003u
-#define MB_RETRYCANCEL_BITS 0x00000005u
 #define MB_ICONMASK_BITS 0x000000F0u
-#define IDABORT_VALUE 3
-#define IDRETRY_VALUE 4
-#define IDIGNORE_VALUE 5
 
 // How many unusable answers are asked again before the box is taken as dismissed.
 #define MAX_ATTEMPTS 5
@@ -34,40 +28,27 @@ typedef struct Button {
 } Button;
 
 static const Button OkButton = {IDOK, "OK(O)", "o", "ok", "OK"};
-static const Button CancelButton = {IDCANCEL, "キャンセル(C)", "c", "cancel", "キャンセル"};
 static const Button YesButton = {IDYES, "はい(Y)", "y", "yes", "はい"};
 static const Button NoButton = {IDNO, "いいえ(N)", "n", "no", "いいえ"};
-static const Button AbortButton = {IDABORT_VALUE, "中止(A)", "a", "abort", "中止"};
-static const Button RetryButton = {IDRETRY_VALUE, "再試行(R)", "r", "retry", "再試行"};
-static const Button IgnoreButton = {IDIGNORE_VALUE, "無視(I)", "i", "ignore", "無視"};
 
-// The buttons of a box, the first being the default (Enter). `Dismissed` is the answer when
-// input ends or no usable answer comes: Cancel where the box has one (as Esc on Windows),
-// else No, else the first button.
+// The buttons of a box, the first being the default (Enter): the two sets the program shows,
+// OK alone and Yes/No. `Dismissed` is the answer when input ends or no usable answer comes: No
+// for a question, else OK.
 typedef struct ButtonSet {
-  const Button* Buttons[3];
+  const Button* Buttons[2];
   int Count;
   int Dismissed;
 } ButtonSet;
 
 static ButtonSet ButtonsOf(UINT type) {
-  switch (type & MB_TYPEMASK_BITS) {
-    case MB_OKCANCEL: return {{&OkButton, &CancelButton}, 2, IDCANCEL};
-    case MB_ABORTRETRYIGNORE_BITS:
-      return {{&AbortButton, &RetryButton, &IgnoreButton}, 3, IDABORT_VALUE};
-    case MB_YESNOCANCEL_BITS: return {{&YesButton, &NoButton, &CancelButton}, 3, IDCANCEL};
-    case MB_YESNO: return {{&YesButton, &NoButton}, 2, IDNO};
-    case MB_RETRYCANCEL_BITS: return {{&RetryButton, &CancelButton}, 2, IDCANCEL};
-    default: return {{&OkButton}, 1, IDOK};
-  }
+  if ((type & MB_TYPEMASK_BITS) == MB_YESNO) return {{&YesButton, &NoButton}, 2, IDNO};
+  return {{&OkButton}, 1, IDOK};
 }
 
 static const char* IconWordOf(UINT type) {
   switch (type & MB_ICONMASK_BITS) {
     case MB_ICONERROR: return "エラー";
     case MB_ICONQUESTION: return "確認";
-    case MB_ICONWARNING: return "警告";
-    case MB_ICONINFORMATION: return "情報";
     default: return nullptr;
   }
 }

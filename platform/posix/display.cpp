@@ -5,9 +5,9 @@
 
 #include <string.h>
 
+#include "platform/platform.h"
 #include "platform/posix/codepage.h"
 
-static int IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 static int IsShownAsIs(unsigned char b, int keepLineFeeds) {
   if (b == '\t' || (b == '\n' && keepLineFeeds)) return 1;
@@ -40,7 +40,7 @@ size_t PosixAnsiToDisplay(const char* ansi, size_t length, int keepLineFeeds, ch
       continue;
     }
     // One character: a lead byte with its trail byte, or a single byte (half-width kana).
-    size_t width = IsLeadByte(b) && i + 1 < length && ansi[i + 1] != '\0' ? 2 : 1;
+    size_t width = IsDBCSLeadByte(b) && i + 1 < length && ansi[i + 1] != '\0' ? 2 : 1;
     char character[3] = {ansi[i], width == 2 ? ansi[i + 1] : '\0', '\0'};
     char utf8[8];
     if (PosixAnsiToUtf8(character, utf8, sizeof utf8)) {

@@ -1,4 +1,4 @@
-// Layer-internal: code page 932 text shown on a UTF-8 terminal, for the message boxes and the
+// Code page 932 text shown on a UTF-8 terminal, for the message boxes and the
 // debug-monitor program.
 #pragma once
 

@@ -46,10 +46,17 @@ struct Drive {
   char Root[PATH_MAX];  // when HasMedium: the host folder, in the form LookUpDrive was asked for
 };
 
-// How LookUpDrive names the root: through the link ("<table>/e:/", the final slash making
-// every host call follow it, lstat and unlink included), which needs no call; or by the link's
-// target, as people and other programs name the folder, which needs one.
-enum RootForm { RootThroughLink, RootResolved };
+// What LookUpDrive finds out, in the combinations the calls need. The root is named through the
+// link ("<table>/e:/", the final slash making every host call follow it, lstat and unlink
+// included), which needs no call; or by the link's target, as people and other programs name
+// the folder, which needs one. Whether the root leads to a folder (the medium) costs a call,
+// and so does the type when the drive has a medium (the drive-types file).
+enum DriveLookUp {
+  LinkOnly,          // through the link; the medium is left to the caller's host calls
+  LinkAndMedium,     // through the link, the medium looked at
+  LinkMediumAndType, // the same and the type, medium or not
+  ResolvedAndMedium, // by the link's target, the medium looked at
+};
 
 int TableFolder(char* out, size_t size, size_t* length) {
   const char* table = getenv("ZARPO_DOSDEVICES");
@@ -175,25 +182,21 @@ int IsFolder(const char* path) {
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// `form` says how Root names the folder. `check` 0 leaves the medium to the caller, which saves
-// the call for the common case of a drive that has one: Root is set, HasMedium is 1, and a host
-// call refusing a path below the root then asks PosixDriveErrorOfHostPath. `wantType` asks for
-// the type even when there is a medium (file calls need it only to tell "no medium" from "no
-// drive").
-void LookUpDrive(char letter, RootForm form, int check, int wantType, Drive* drive) {
+// Without a medium the type is always read: it tells "no medium" from "no drive".
+void LookUpDrive(char letter, DriveLookUp lookUp, Drive* drive) {
   if (!FindLink(letter, drive)) return;
   size_t length = drive->TableLength + 3;
-  if (form == RootThroughLink) {
+  if (lookUp != ResolvedAndMedium) {
     memcpy(drive->Root, drive->Link, length);
     drive->Root[length] = '/';
     drive->Root[length + 1] = '\0';
-    drive->HasMedium = !check || IsFolder(drive->Root);
+    drive->HasMedium = lookUp == LinkOnly || IsFolder(drive->Root);
   } else {
     drive->HasMedium =
         ResolvedRoot(drive, drive->Root, sizeof drive->Root) && IsFolder(drive->Root);
   }
   if (!drive->HasMedium) drive->Root[0] = '\0';
-  if (wantType || !drive->HasMedium) LookUpType(drive);
+  if (lookUp == LinkMediumAndType || !drive->HasMedium) LookUpType(drive);
 }
 
 // Why a drive cannot be used, as file calls report it.
@@ -219,8 +222,8 @@ int Fail(DWORD error) {
   return 0;
 }
 
-// X:\... -> host path, the drive's root in `form`; see hostpath.h.
-int MapOntoHost(const char* windowsPath, RootForm form, char* out, size_t size,
+// X:\... -> host path, the drive's root as `lookUp` names it; see hostpath.h.
+int MapOntoHost(const char* windowsPath, DriveLookUp lookUp, char* out, size_t size,
                 size_t* rootLength) {
   if (size) out[0] = '\0';
   if (!windowsPath || !*windowsPath) return Fail(ERROR_PATH_NOT_FOUND);
@@ -233,7 +236,7 @@ int MapOntoHost(const char* windowsPath, RootForm form, char* out, size_t size,
   if (!IsDriveLetter(utf8[0]) || utf8[1] != ':') return Fail(ERROR_PATH_NOT_FOUND);
 
   Drive drive;
-  LookUpDrive(utf8[0], form, form == RootResolved, 0, &drive);
+  LookUpDrive(utf8[0], lookUp, &drive);
   if (!drive.HasMedium) return Fail(DriveError(&drive));
   size_t length = strlen(drive.Root);
   if (length >= size) return Fail(ERROR_FILENAME_EXCED_RANGE);
@@ -273,7 +276,7 @@ int MapOntoHost(const char* windowsPath, RootForm form, char* out, size_t size,
     out[length] = '\0';
   }
   // Nothing below the root is reached unless the root is a folder, but the root itself is.
-  if (length == root && form == RootThroughLink && !IsFolder(drive.Root)) {
+  if (length == root && lookUp == LinkOnly && !IsFolder(drive.Root)) {
     drive.HasMedium = 0;
     LookUpType(&drive);
     out[0] = '\0';
@@ -286,11 +289,11 @@ int MapOntoHost(const char* windowsPath, RootForm form, char* out, size_t size,
 }  // namespace
 
 int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t* rootLength) {
-  return MapOntoHost(windowsPath, RootThroughLink, out, size, rootLength);
+  return MapOntoHost(windowsPath, LinkOnly, out, size, rootLength);
 }
 
 int PosixHostPath(const char* windowsPath, char* out, size_t size) {
-  return MapOntoHost(windowsPath, RootResolved, out, size, nullptr);
+  return MapOntoHost(windowsPath, ResolvedAndMedium, out, size, nullptr);
 }
 
 int PosixDriveErrorOfHostPath(const char* hostPath, DWORD* error) {
@@ -305,7 +308,7 @@ int PosixDriveErrorOfHostPath(const char* hostPath, DWORD* error) {
       hostPath[length + 3] != '/') {
     return 0;
   }
-  LookUpDrive(hostPath[length + 1], RootThroughLink, 1, 0, &drive);
+  LookUpDrive(hostPath[length + 1], LinkAndMedium, &drive);
   if (drive.HasMedium) return 0;
   *error = DriveError(&drive);
   return 1;
@@ -314,7 +317,7 @@ int PosixDriveErrorOfHostPath(const char* hostPath, DWORD* error) {
 extern "C" UINT WINAPI GetDriveTypeA(LPCSTR rootPath) {
   if (!IsDriveRoot(rootPath, 1)) return DRIVE_NO_ROOT_DIR;
   Drive drive;
-  LookUpDrive(rootPath[0], RootThroughLink, 1, 1, &drive);
+  LookUpDrive(rootPath[0], LinkMediumAndType, &drive);
   return drive.Type;
 }
 
@@ -353,12 +356,12 @@ extern "C" BOOL WINAPI GetVolumeInformationA(LPCSTR rootPath, LPSTR volumeName,
   if (!rootPath) return Fail(ERROR_PATH_NOT_FOUND);
   if (!IsDriveRoot(rootPath, 0)) return Fail(ERROR_INVALID_NAME);  // Windows wants "X:\"
   Drive drive;
-  LookUpDrive(rootPath[0], RootThroughLink, 1, 0, &drive);
+  LookUpDrive(rootPath[0], LinkAndMedium, &drive);
   if (!drive.HasMedium) return Fail(DriveError(&drive));
   struct statfs fs;
   struct stat st;
   if (statfs(drive.Root, &fs) != 0 || stat(drive.Root, &st) != 0) {
-    return Fail(PosixErrorFromErrno(errno, nullptr));
+    return Fail(PosixErrorFromErrno(errno));
   }
   // No label is kept for a host folder.
   if (!FillText(volumeName, volumeNameSize, "")) return Fail(ERROR_MORE_DATA);

@@ -8,13 +8,23 @@
 // has no write bits, so other programs on the host see it as Windows programs do. A folder's
 // READONLY stays in the extended attribute only: on Windows it does not stop anything from
 // being created inside the folder, and clearing the mode's write bits would.
+//
+// Below a drive's root no symbolic link is followed, whatever the call: the folder holding the
+// last level of a path is opened beneath the root without crossing a link (openat2, or one
+// level at a time where the kernel lacks it), and the last level is then acted on through that
+// folder, never through a link. A link at a path is an object of its own: found as it is
+// (REPARSE_POINT), deleted itself, refused by every other call. So are FIFOs, sockets and
+// devices (DEVICE): nothing is ever written to them or waited on. The root itself is reached
+// through the drive table's link, like the rest of the host outside the drive.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -39,7 +49,7 @@ int Fail(DWORD error) {
   return 0;
 }
 
-int FailErrno(const char* hostPath) { return Fail(PosixErrorFromErrno(errno, hostPath)); }
+int FailErrno() { return Fail(PosixErrorFromErrno(errno)); }
 
 // NORMAL means "no other attribute": it never appears together with another bit.
 DWORD WithNormal(DWORD value) {
@@ -126,79 +136,157 @@ int EndsWithSeparator(LPCSTR path) {
   return *last == '\\' || *last == '/';
 }
 
-// ENOENT for `hostPath` (may be NULL): a missing file in an existing folder
-// (ERROR_FILE_NOT_FOUND), or a missing folder on the way (ERROR_PATH_NOT_FOUND).
-DWORD MissingFileOrFolder(const char* hostPath) {
-  if (!hostPath) return ERROR_FILE_NOT_FOUND;
-  char parent[PATH_MAX];
-  size_t n = strlen(hostPath);
-  if (n >= sizeof parent) return ERROR_PATH_NOT_FOUND;
-  memcpy(parent, hostPath, n + 1);
-  while (n > 1 && parent[n - 1] == '/') parent[--n] = '\0';
-  char* slash = strrchr(parent, '/');
-  if (!slash) return ERROR_FILE_NOT_FOUND;
-  if (slash == parent) slash[1] = '\0';
-  else *slash = '\0';
-  struct stat st;
-  return stat(parent, &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                       : ERROR_PATH_NOT_FOUND;
+
+// A path below a drive's root as the file calls act on it: the folder that holds its last
+// level, opened without crossing a link, and the name of that level in it.
+struct Beneath {
+  int Folder;           // O_PATH descriptor; the caller closes it (CloseBeneath)
+  const char* Name;     // the last level, in Host; "." for the root itself
+  int IsRoot;           // the path names the drive's root
+  int NamedAsFolder;    // the path ended in a separator
+  char Host[PATH_MAX];  // the whole host path, without a final separator below the root
+};
+
+void CloseBeneath(Beneath* at) {
+  if (at->Folder >= 0) close(at->Folder);
+  at->Folder = -1;
+}
+
+// Where the kernel has no openat2 (older kernels, emulators): one level at a time, each opened
+// without following a link and checked to be a folder.
+int OpenLevelByLevel(int rootFd, char* relative) {
+  int fd = fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+  for (char* level = relative; fd >= 0 && *level;) {
+    char* slash = strchr(level, '/');
+    if (slash) *slash = '\0';
+    int next = openat(fd, level, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (next >= 0 && (fstat(next, &st) != 0 || !S_ISDIR(st.st_mode))) {
+      close(next);
+      next = -1;
+      errno = ENOTDIR;
+    }
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    fd = next;
+    if (!slash) break;
+    *slash = '/';
+    level = slash + 1;
+  }
+  return fd;
+}
+
+// The folder `relative` (no leading or final slash, never empty) below `rootFd`, or -1 with
+// errno set: ELOOP when a link is on the way.
+int OpenFolderBeneath(int rootFd, char* relative) {
+  struct open_how how;
+  memset(&how, 0, sizeof how);
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    long fd = syscall(SYS_openat2, rootFd, relative, &how, sizeof how);
+    if (fd >= 0) return (int)fd;
+    if (errno != EAGAIN) break;  // EAGAIN: a rename elsewhere raced the lookup
+  }
+  if (errno != ENOSYS) return -1;
+  return OpenLevelByLevel(rootFd, relative);
+}
+
+// The drive's root could not be opened: a drive without a medium, or no folder there.
+int FailRoot(const char* rootPath) {
+  DWORD error = ERROR_PATH_NOT_FOUND;
+  PosixDriveErrorOfHostPath(rootPath, &error);
+  return Fail(error);
+}
+
+// Maps `windowsPath` and opens the folder of its last level: 1, or 0 with the error set (the
+// drive's, ERROR_PATH_NOT_FOUND for a level on the way that is missing, not a folder or a link).
+int OpenBeneath(LPCSTR windowsPath, Beneath* at) {
+  at->Folder = -1;
+  size_t root = 0;
+  if (!MapPath(windowsPath, at->Host, &root)) return 0;
+  char* host = at->Host;
+  size_t length = strlen(host);
+  at->IsRoot = IsRoot(host, root);
+  at->NamedAsFolder = !at->IsRoot && host[length - 1] == '/';
+  if (at->NamedAsFolder) host[--length] = '\0';
+
+  char rootPath[PATH_MAX];
+  memcpy(rootPath, host, root);
+  rootPath[root] = '\0';
+  int rootFd = open(rootPath, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (rootFd < 0) return FailRoot(rootPath);
+  if (at->IsRoot) {
+    at->Folder = rootFd;
+    at->Name = ".";
+    return 1;
+  }
+  char* last = strrchr(host + root, '/');
+  at->Name = last ? last + 1 : host + root;
+  if (!last) {
+    at->Folder = rootFd;
+    return 1;
+  }
+  char relative[PATH_MAX];
+  size_t n = (size_t)(last - (host + root));
+  memcpy(relative, host + root, n);
+  relative[n] = '\0';
+  at->Folder = OpenFolderBeneath(rootFd, relative);
+  int saved = errno;
+  close(rootFd);
+  if (at->Folder >= 0) return 1;
+  if (saved == ENOENT || saved == ENOTDIR || saved == ELOOP || saved == EXDEV ||
+      saved == EAGAIN) {
+    return Fail(ERROR_PATH_NOT_FOUND);
+  }
+  return Fail(PosixErrorFromErrno(saved));
+}
+
+// What stands at the path, as lstat sees it: 1 with `st` filled, or 0 with errno set.
+int LookAt(const Beneath* at, struct stat* st) {
+  return fstatat(at->Folder, at->Name, st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// A regular file or folder: what this layer reads and writes. Anything else is a link or a
+// special file, which no call but DeleteFileA acts on.
+int IsPlain(const struct stat* st) { return S_ISREG(st->st_mode) || S_ISDIR(st->st_mode); }
+
+// What FindFirstFileA and GetFileAttributesA report. A link or special file never matches an
+// attribute a file can be given, so the installer never takes one for its file.
+DWORD AttributesOfObject(const Beneath* at, const struct stat* st) {
+  if (S_ISLNK(st->st_mode)) return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+  if (!IsPlain(st)) return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_DEVICE;
+  // The levels up to here are no links, and the last one is none either: reading by path is
+  // reading this object.
+  return AttributesOfPath(at->Host, st, 0);
+}
+
+// Opens the plain file or folder at the path for changing its attributes: the descriptor, or -1
+// with the error set. Links and special files are refused without being opened.
+int OpenPlain(const Beneath* at, struct stat* st) {
+  if (!LookAt(at, st)) {
+    FailErrno();
+    return -1;
+  }
+  if (!IsPlain(st)) {
+    Fail(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  int fd = openat(at->Folder, at->Name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(errno == ELOOP || errno == ENXIO ? ERROR_ACCESS_DENIED : PosixErrorFromErrno(errno));
+    return -1;
+  }
+  if (fstat(fd, st) != 0 || !IsPlain(st)) {  // replaced in between
+    close(fd);
+    Fail(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
-
-DWORD PosixErrorFromErrno(int error, const char* hostPath) {
-  if (error == 0) return ERROR_SUCCESS;
-  DWORD driveError = ERROR_SUCCESS;
-  // The file calls do not look at the drive before going to the host (see hostpath.h): a path
-  // refused for no reason of its own may be a drive without a medium. A missing file in a
-  // folder that is there needs no such look.
-  if (error == ENOENT) {
-    DWORD missing = MissingFileOrFolder(hostPath);
-    if (missing == ERROR_FILE_NOT_FOUND) return missing;
-    return PosixDriveErrorOfHostPath(hostPath, &driveError) ? driveError : missing;
-  }
-  if (PosixDriveErrorOfHostPath(hostPath, &driveError)) return driveError;
-  switch (error) {
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case EBADF:
-      return ERROR_INVALID_HANDLE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EBUSY:
-    case ETXTBSY:
-      return ERROR_SHARING_VIOLATION;
-    case EINVAL:
-    case EFAULT:
-      return ERROR_INVALID_PARAMETER;
-    case EFBIG:
-      return ERROR_FILE_TOO_LARGE;
-    case ENOTSUP:
-      return ERROR_NOT_SUPPORTED;
-    case ELOOP:
-      return ERROR_INVALID_NAME;
-    default:  // EIO and whatever else the host may have
-      return ERROR_GEN_FAILURE;
-  }
-}
 
 HANDLE PosixHandleFromFd(int fd, int kind) {
   return (HANDLE)(((intptr_t)fd + 1) * 4 + kind);
@@ -213,17 +301,117 @@ int PosixFdFromHandle(HANDLE handle, int kind) {
 
 namespace {
 
-// Creates `host`, which must not exist, with `created` as its attributes: the descriptor, with
-// ERROR_SUCCESS set, or -1 with errno set.
-int CreateNew(const char* host, int flags, DWORD created) {
+// Creates the path's file, which must not exist, with `created` as its attributes: the
+// descriptor, with ERROR_SUCCESS set, or -1 with errno set (EEXIST whatever stands there, a
+// link included).
+int CreateNew(const Beneath* at, int flags, DWORD created) {
   // A new read-only file still gives a handle that writes: the mode only binds later opens.
   mode_t mode = (created & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-  int fd = open(host, flags | O_CREAT | O_EXCL, mode);
+  int fd = openat(at->Folder, at->Name, flags | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) == 0) StoreAttributes(fd, host, &st, created);
+  if (fstat(fd, &st) == 0) StoreAttributes(fd, at->Host, &st, created);
   SetLastError(ERROR_SUCCESS);
   return fd;
+}
+
+// Opens the existing regular file at the path (`st` is what stood there), truncated when
+// `overwrite`: the descriptor, or -1 with the error set. It never opens anything that is not a
+// regular file, and never waits on one (a FIFO put there in between).
+int OpenExisting(const Beneath* at, int flags, int overwrite) {
+  int fd = openat(at->Folder, at->Name,
+                  flags | O_NOFOLLOW | O_NONBLOCK | (overwrite ? O_TRUNC : 0));
+  if (fd < 0) {
+    Fail(errno == ELOOP || errno == ENXIO ? ERROR_ACCESS_DENIED
+                                          : PosixErrorFromErrno(errno));
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    Fail(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  // Back to blocking transfers, as every handle of this layer has them.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposition,
+                         DWORD flagsAndAttributes) {
+  int flags = O_CLOEXEC | O_NOCTTY;
+  if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) flags |= O_RDWR;
+  else if (access & GENERIC_WRITE) flags |= O_WRONLY;
+  else flags |= O_RDONLY;
+  int overwrite =
+      creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
+  DWORD created = CreatedAttributes(flagsAndAttributes);
+  int mayCreate = creationDisposition == CREATE_NEW || creationDisposition == CREATE_ALWAYS ||
+                  creationDisposition == OPEN_ALWAYS;
+  // A path ending in a separator names a folder, which is no file to open or create.
+  if (at->NamedAsFolder) {
+    struct stat st;
+    if (LookAt(at, &st)) Fail(S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+    else Fail(mayCreate ? ERROR_ACCESS_DENIED : PosixErrorFromErrno(errno));
+    return INVALID_HANDLE_VALUE;
+  }
+  // A new file first: an installation creates most of its files, and finding out that there
+  // is none would cost a call. Whatever stops the creation, the path is then looked at as
+  // before, so that what exists decides the answer.
+  if (mayCreate) {
+    int fd = CreateNew(at, flags, created);
+    if (fd >= 0) return PosixHandleFromFd(fd, PosixFileHandle);
+  }
+
+  for (int attempt = 0; attempt < 2; ++attempt) {  // again if the file appears in between
+    struct stat st;
+    if (LookAt(at, &st)) {
+      // A folder, a link or a special file is nothing this call opens.
+      if (!S_ISREG(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+      }
+      if (creationDisposition == CREATE_NEW) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+      }
+      DWORD current = AttributesOfPath(at->Host, &st, 0);
+      int denied = (current & FILE_ATTRIBUTE_READONLY) && (overwrite || (access & GENERIC_WRITE));
+      // Replacing a hidden or system file must ask for those attributes again.
+      if (overwrite && (((current & FILE_ATTRIBUTE_HIDDEN) && !(created & FILE_ATTRIBUTE_HIDDEN)) ||
+                        ((current & FILE_ATTRIBUTE_SYSTEM) && !(created & FILE_ATTRIBUTE_SYSTEM)))) {
+        denied = 1;
+      }
+      if (denied) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+      }
+      int fd = OpenExisting(at, flags, overwrite);
+      if (fd < 0) return INVALID_HANDLE_VALUE;
+      if (overwrite && fstat(fd, &st) == 0) {
+        StoreAttributes(fd, at->Host, &st, created);  // as on Windows, a lost bit fails nothing
+      }
+      SetLastError(creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS
+                       ? ERROR_ALREADY_EXISTS
+                       : ERROR_SUCCESS);
+      return PosixHandleFromFd(fd, PosixFileHandle);
+    }
+    // The folder is there, so a missing entry is a missing file.
+    if (errno != ENOENT || creationDisposition == OPEN_EXISTING ||
+        creationDisposition == TRUNCATE_EXISTING) {
+      FailErrno();
+      return INVALID_HANDLE_VALUE;
+    }
+    int fd = CreateNew(at, flags, created);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      FailErrno();
+      return INVALID_HANDLE_VALUE;
+    }
+    return PosixHandleFromFd(fd, PosixFileHandle);
+  }
+  SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_SHARING_VIOLATION);
+  return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -239,75 +427,13 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSEC
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  char host[PATH_MAX];
-  if (!MapPath(fileName, host)) return INVALID_HANDLE_VALUE;
-  int flags = O_CLOEXEC | O_NOCTTY;
-  if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) flags |= O_RDWR;
-  else if (access & GENERIC_WRITE) flags |= O_WRONLY;
-  else flags |= O_RDONLY;
-  int overwrite =
-      creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
-  DWORD created = CreatedAttributes(flagsAndAttributes);
-  // A new file first: an installation creates most of its files, and finding out that there
-  // is none would cost a call. Whatever stops the creation, the path is then looked at as
-  // before, so that what exists decides the answer.
-  int mayCreate = creationDisposition == CREATE_NEW || creationDisposition == CREATE_ALWAYS ||
-                  creationDisposition == OPEN_ALWAYS;
-  if (mayCreate) {
-    int fd = CreateNew(host, flags, created);
-    if (fd >= 0) return PosixHandleFromFd(fd, PosixFileHandle);
-  }
-
-  for (int attempt = 0; attempt < 2; ++attempt) {  // again if the file appears in between
-    struct stat st;
-    if (stat(host, &st) == 0) {
-      if (S_ISDIR(st.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-      }
-      if (creationDisposition == CREATE_NEW) {
-        SetLastError(ERROR_FILE_EXISTS);
-        return INVALID_HANDLE_VALUE;
-      }
-      DWORD current = AttributesOfPath(host, &st, 1);
-      int denied = (current & FILE_ATTRIBUTE_READONLY) && (overwrite || (access & GENERIC_WRITE));
-      // Replacing a hidden or system file must ask for those attributes again.
-      if (overwrite && (((current & FILE_ATTRIBUTE_HIDDEN) && !(created & FILE_ATTRIBUTE_HIDDEN)) ||
-                        ((current & FILE_ATTRIBUTE_SYSTEM) && !(created & FILE_ATTRIBUTE_SYSTEM)))) {
-        denied = 1;
-      }
-      if (denied) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-      }
-      int fd = open(host, flags | (overwrite ? O_TRUNC : 0));
-      if (fd < 0) {
-        FailErrno(host);
-        return INVALID_HANDLE_VALUE;
-      }
-      if (overwrite && fstat(fd, &st) == 0) {
-        StoreAttributes(fd, host, &st, created);  // as on Windows, a lost bit fails nothing
-      }
-      SetLastError(creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS
-                       ? ERROR_ALREADY_EXISTS
-                       : ERROR_SUCCESS);
-      return PosixHandleFromFd(fd, PosixFileHandle);
-    }
-    if (errno != ENOENT || creationDisposition == OPEN_EXISTING ||
-        creationDisposition == TRUNCATE_EXISTING) {
-      FailErrno(host);
-      return INVALID_HANDLE_VALUE;
-    }
-    int fd = CreateNew(host, flags, created);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      FailErrno(host);
-      return INVALID_HANDLE_VALUE;
-    }
-    return PosixHandleFromFd(fd, PosixFileHandle);
-  }
-  SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_SHARING_VIOLATION);
-  return INVALID_HANDLE_VALUE;
+  Beneath at;
+  if (!OpenBeneath(fileName, &at)) return INVALID_HANDLE_VALUE;
+  HANDLE handle = CreateFileBeneath(&at, access, creationDisposition, flagsAndAttributes);
+  DWORD error = GetLastError();
+  CloseBeneath(&at);
+  SetLastError(error);
+  return handle;
 }
 
 namespace {
@@ -361,7 +487,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n < 0 && errno == EBADF && UsableFd(file, 1) < 0) return FALSE;
-      DWORD error = n == 0 ? ERROR_DISK_FULL : PosixErrorFromErrno(errno, nullptr);
+      DWORD error = n == 0 ? ERROR_DISK_FULL : PosixErrorFromErrno(errno);
       if (bytesWritten) *bytesWritten = done;
       return Fail(error);
     }
@@ -384,7 +510,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, L
     if (n < 0) {
       if (errno == EBADF && UsableFd(file, 0) < 0) return FALSE;
       if (bytesRead) *bytesRead = done;
-      return FailErrno(nullptr);
+      return FailErrno();
     }
     if (n == 0) break;  // end of file: success with what there was
     done += (DWORD)n;
@@ -422,7 +548,7 @@ extern "C" BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creationTime,
       !TimeForHost(lastWriteTime, &times[1])) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  if (futimens(fd, times) != 0) return FailErrno(nullptr);
+  if (futimens(fd, times) != 0) return FailErrno();
   return TRUE;
 }
 
@@ -433,66 +559,78 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
 }
 
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
-  char host[PATH_MAX];
-  if (!MapPath(fileName, host)) return INVALID_FILE_ATTRIBUTES;
+  Beneath at;
+  if (!OpenBeneath(fileName, &at)) return INVALID_FILE_ATTRIBUTES;
   struct stat st;
-  if (stat(host, &st) != 0) {
-    FailErrno(host);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  return AttributesOfPath(host, &st, 1);
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  if (!LookAt(&at, &st)) FailErrno();
+  else if (at.NamedAsFolder && !S_ISDIR(st.st_mode)) Fail(ERROR_PATH_NOT_FOUND);
+  else attributes = AttributesOfObject(&at, &st);
+  CloseBeneath(&at);
+  return attributes;
 }
 
+// On a file or folder only: a link or special file is refused, never its target changed.
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
-  char host[PATH_MAX];
-  if (!MapPath(fileName, host)) return FALSE;
+  Beneath at;
+  if (!OpenBeneath(fileName, &at)) return FALSE;
   struct stat st;
-  if (stat(host, &st) != 0) return FailErrno(host);
+  int fd = OpenPlain(&at, &st);
+  CloseBeneath(&at);
+  if (fd < 0) return FALSE;
   DWORD value = WithNormal(attributes & SettableAttributes);
-  if (!StoreAttributes(-1, host, &st, value)) return FailErrno(host);
+  int stored = StoreAttributes(fd, at.Host, &st, value);
+  int saved = errno;
+  close(fd);
+  if (!stored) return Fail(PosixErrorFromErrno(saved));
   return TRUE;
 }
 
-// A read-only file is refused even where the host would let its owner (or root) remove it.
+// A read-only file is refused even where the host would let its owner (or root) remove it. A
+// link is removed itself, never what it leads to.
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR fileName) {
-  char host[PATH_MAX];
-  if (!MapPath(fileName, host)) return FALSE;
+  Beneath at;
+  if (!OpenBeneath(fileName, &at)) return FALSE;
   struct stat st;
-  if (lstat(host, &st) != 0) return FailErrno(host);
-  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  if (!S_ISLNK(st.st_mode) && (AttributesOfPath(host, &st, 0) & FILE_ATTRIBUTE_READONLY)) {
-    return Fail(ERROR_ACCESS_DENIED);
-  }
-  if (unlink(host) != 0) return FailErrno(host);
-  return TRUE;
+  BOOL done = FALSE;
+  if (!LookAt(&at, &st)) FailErrno();
+  else if (S_ISDIR(st.st_mode)) Fail(ERROR_ACCESS_DENIED);
+  else if (at.NamedAsFolder) Fail(ERROR_PATH_NOT_FOUND);
+  else if (S_ISREG(st.st_mode) && (AttributesOfPath(at.Host, &st, 0) & FILE_ATTRIBUTE_READONLY)) {
+    Fail(ERROR_ACCESS_DENIED);
+  } else if (unlinkat(at.Folder, at.Name, 0) != 0) FailErrno();
+  else done = TRUE;
+  CloseBeneath(&at);
+  return done;
 }
 
 extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
-  char host[PATH_MAX];
-  size_t root = 0;
-  if (!MapPath(pathName, host, &root)) return FALSE;
-  if (IsRoot(host, root)) return Fail(ERROR_ACCESS_DENIED);
-  if (mkdir(host, 0777) != 0) {
-    // Windows says "path not found" for any missing level on the way, never "file not found".
-    DWORD error = PosixErrorFromErrno(errno, host);
-    return Fail(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
-  }
-  return TRUE;
+  Beneath at;
+  if (!OpenBeneath(pathName, &at)) return FALSE;
+  BOOL done = FALSE;
+  if (at.IsRoot) Fail(ERROR_ACCESS_DENIED);
+  else if (mkdirat(at.Folder, at.Name, 0777) != 0) FailErrno();
+  else done = TRUE;
+  CloseBeneath(&at);
+  return done;
 }
 
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
-  char host[PATH_MAX];
-  size_t root = 0;
-  if (!MapPath(pathName, host, &root)) return FALSE;
-  if (IsRoot(host, root)) return Fail(ERROR_ACCESS_DENIED);  // never the drive's own folder
+  Beneath at;
+  if (!OpenBeneath(pathName, &at)) return FALSE;
   struct stat st;
-  if (lstat(host, &st) != 0) return FailErrno(host);
-  if (!S_ISDIR(st.st_mode)) return Fail(ERROR_DIRECTORY);
-  if (AttributesOfPath(host, &st, 0) & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
-  if (rmdir(host) != 0) {
-    return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : PosixErrorFromErrno(errno, host));
+  BOOL done = FALSE;
+  if (at.IsRoot) Fail(ERROR_ACCESS_DENIED);  // never the drive's own folder
+  else if (!LookAt(&at, &st)) FailErrno();
+  else if (!S_ISDIR(st.st_mode)) Fail(ERROR_DIRECTORY);
+  else if (AttributesOfPath(at.Host, &st, 0) & FILE_ATTRIBUTE_READONLY) Fail(ERROR_ACCESS_DENIED);
+  else if (unlinkat(at.Folder, at.Name, AT_REMOVEDIR) != 0) {
+    Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : PosixErrorFromErrno(errno));
+  } else {
+    done = TRUE;
   }
-  return TRUE;
+  CloseBeneath(&at);
+  return done;
 }
 
 namespace {
@@ -527,8 +665,9 @@ int NameOfEntry(LPCSTR windowsPath, const char* hostName, char* out, size_t size
 }  // namespace
 
 // One path, no wildcards: a name with '*' or '?' is refused with ERROR_INVALID_NAME rather
-// than matched. The handle holds an O_PATH descriptor of the entry, so that an unclosed search
-// shows as a leaked descriptor; FindNextFileA is not offered.
+// than matched. What stands at the path is reported as it is, a link or special file included
+// (see AttributesOfObject). The handle holds the descriptor of the entry's folder, so that an
+// unclosed search shows as a leaked descriptor; FindNextFileA is not offered.
 extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
   if (!fileName || !findData) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -539,31 +678,26 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA find
     return INVALID_HANDLE_VALUE;
   }
   // "E:\Zarpo\" names no entry of its own on Windows, nor does the root.
-  char host[PATH_MAX];
-  size_t root = 0;
-  int endsWithSeparator = EndsWithSeparator(fileName);
-  if (!endsWithSeparator && !MapPath(fileName, host, &root)) {
-    return INVALID_HANDLE_VALUE;
-  }
-  if (endsWithSeparator || IsRoot(host, root)) {
+  if (EndsWithSeparator(fileName)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  int fd = open(host, O_PATH | O_CLOEXEC);
+  Beneath at;
+  if (!OpenBeneath(fileName, &at)) return INVALID_HANDLE_VALUE;
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) {
-    FailErrno(host);
-    if (fd >= 0) close(fd);
+  if (at.IsRoot || !LookAt(&at, &st)) {
+    if (at.IsRoot) Fail(ERROR_FILE_NOT_FOUND);
+    else FailErrno();
+    CloseBeneath(&at);
     return INVALID_HANDLE_VALUE;
   }
   memset(findData, 0, sizeof *findData);
-  if (!NameOfEntry(fileName, strrchr(host, '/') + 1, findData->cFileName,
-                   sizeof findData->cFileName)) {
-    close(fd);
+  if (!NameOfEntry(fileName, at.Name, findData->cFileName, sizeof findData->cFileName)) {
+    CloseBeneath(&at);
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
-  findData->dwFileAttributes = AttributesOfPath(host, &st, 1);
+  findData->dwFileAttributes = AttributesOfObject(&at, &st);
   findData->ftLastWriteTime = PosixFileTimeFromTimespec(st.st_mtim);
   findData->ftLastAccessTime = PosixFileTimeFromTimespec(st.st_atim);
   // The host has no creation time to hand here; the earlier of change and write comes closest.
@@ -572,10 +706,11 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA find
               (st.st_ctim.tv_sec == st.st_mtim.tv_sec && st.st_ctim.tv_nsec < st.st_mtim.tv_nsec)
           ? st.st_ctim
           : st.st_mtim);
-  uint64_t size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
+  // Only a file has a size of its own to report; a link's is that of the name it holds.
+  uint64_t size = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
   findData->nFileSizeHigh = (DWORD)(size >> 32);
   findData->nFileSizeLow = (DWORD)size;
-  return PosixHandleFromFd(fd, PosixFindHandle);
+  return PosixHandleFromFd(at.Folder, PosixFindHandle);
 }
 
 extern "C" BOOL WINAPI FindClose(HANDLE findHandle) {

@@ -9,9 +9,9 @@
 
 #include "platform/platform.h"
 
-// The Win32 code for a host errno. `hostPath` (may be NULL) lets ENOENT tell a missing file
-// (ERROR_FILE_NOT_FOUND, its folder exists) from a missing folder level (ERROR_PATH_NOT_FOUND).
-DWORD PosixErrorFromErrno(int error, const char* hostPath);
+// The Win32 code for a host errno, by the errno alone (ENOENT: ERROR_FILE_NOT_FOUND). Callers
+// that know more about the path (a folder on the way missing, no medium) report that instead.
+DWORD PosixErrorFromErrno(int error);
 
 // FILETIME (100 ns since 1601-01-01 UTC) <-> host time, exact to 100 ns. Times before 1601
 // become 0.

@@ -17,9 +17,8 @@ int PosixHostPath(const char* windowsPath, char* out, size_t size);
 // The same for the file calls, with less asked of the host: the root is named through the
 // table's own entry, "<table>/e:/", which every host call follows (the final slash makes lstat
 // and unlink follow it too), and whether it leads to a folder is only looked at when the path
-// names the root itself. Below the root nothing can be reached without a medium, so a host
-// call that fails there asks PosixDriveErrorOfHostPath which error to report (PosixErrorFromErrno
-// does). Also gives the length of the root at the start of `out` (`out[*rootLength] == '\0'`
+// names the root itself. Below the root nothing can be reached without a medium, so a file
+// call whose root cannot be opened asks PosixDriveErrorOfHostPath which error to report. Also gives the length of the root at the start of `out` (`out[*rootLength] == '\0'`
 // when the path names the drive root itself), for calls that must treat the root specially.
 int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t* rootLength);
 

@@ -1,4 +1,4 @@
-// Layer-internal: the local socket behind the POSIX layer's "DebugMonitor" window, shared by
+// The local socket behind the POSIX layer's "DebugMonitor" window, shared by
 // window.cpp (the sending side) and the debug-monitor host program (the receiving side). The
 // exchange on it is described at the top of window.cpp.
 #pragma once

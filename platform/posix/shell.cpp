@@ -25,7 +25,6 @@
 #define SE_ERR_OOM_VALUE 8
 #define SE_ERR_NOASSOC_VALUE 31
 
-#define MAX_ARGUMENTS 32
 #define HOST_PATH_SIZE 4096
 
 // The full path of `name` in a folder of $PATH that holds it as an executable file, or 0.
@@ -52,36 +51,9 @@ static int EndsWithExe(const char* path) {
   return length >= 4 && strcasecmp(path + length - 4, ".exe") == 0;
 }
 
-// Splits the parameters at blanks into argv entries after `count` ones already there; a
-// double-quoted stretch stays one entry. `storage` receives the words. The new count.
-static int SplitParameters(const char* parameters, char* storage, size_t size, char** argv,
-                           int count) {
-  size_t used = 0;
-  const char* p = parameters;
-  while (*p && count < MAX_ARGUMENTS) {
-    while (*p == ' ' || *p == '\t') p++;
-    if (!*p) break;
-    char* word = storage + used;
-    int quoted = 0;
-    while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
-      if (*p == '"') {
-        quoted = !quoted;
-      } else if (used + 1 < size) {
-        storage[used++] = *p;
-      }
-      p++;
-    }
-    if (used + 1 > size) break;
-    storage[used++] = '\0';
-    argv[count++] = word;
-  }
-  argv[count] = nullptr;
-  return count;
-}
-
 // Starts argv[0] detached. The grandchild reports a failed exec through a close-on-exec pipe,
 // which a successful exec closes with nothing written. 0 or an errno value.
-static int StartDetached(char** argv, const char* folder) {
+static int StartDetached(char** argv) {
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return errno;
   pid_t child = fork();
@@ -101,7 +73,6 @@ static int StartDetached(char** argv, const char* folder) {
     int input = open("/dev/null", O_RDONLY);
     if (input < 0 || dup2(input, STDIN_FILENO) < 0) error = errno;
     if (input > STDIN_FILENO) close(input);
-    if (!error && folder && chdir(folder) != 0) error = errno;
     if (!error) {
       execv(argv[0], argv);
       error = errno;
@@ -135,11 +106,14 @@ static HINSTANCE ErrorOfErrno(int error) {
   }
 }
 
-// `file` and `directory` are Windows paths on the layer's drives; `parameters` go to a Windows
-// program only, as on Windows. The show command has no meaning here.
+// `file` is a Windows path on the layer's drives. The program starts what it has just written
+// with no parameters and no working folder, so neither is offered: either is refused. The show
+// command has no meaning here.
 extern "C" HINSTANCE WINAPI ShellExecuteA(HWND, LPCSTR operation, LPCSTR file,
                                           LPCSTR parameters, LPCSTR directory, int) {
   if (operation && operation[0] && strcasecmp(operation, "open") != 0)
+    return SHELL_ERROR(SE_ERR_NOASSOC_VALUE);
+  if ((parameters && parameters[0]) || (directory && directory[0]))
     return SHELL_ERROR(SE_ERR_NOASSOC_VALUE);
   if (!file || !file[0]) return SHELL_ERROR(SE_ERR_FNF_VALUE);
 
@@ -149,39 +123,16 @@ extern "C" HINSTANCE WINAPI ShellExecuteA(HWND, LPCSTR operation, LPCSTR file,
                                                               : SE_ERR_FNF_VALUE);
   struct stat info;
   if (stat(hostFile, &info) != 0) return ErrorOfErrno(errno);
-  // Absolute, so that it still names the file after the change of folder, and cannot be
-  // taken for an option by the program that opens it.
+  // Absolute, so that it cannot be taken for an option by the program that opens it.
   char absoluteFile[PATH_MAX];
   if (!realpath(hostFile, absoluteFile)) return ErrorOfErrno(errno);
 
-  char hostFolder[HOST_PATH_SIZE];
-  const char* folder = nullptr;
-  if (directory && directory[0]) {
-    if (!PosixHostPath(directory, hostFolder, sizeof hostFolder) || stat(hostFolder, &info) != 0 ||
-        !S_ISDIR(info.st_mode))
-      return SHELL_ERROR(SE_ERR_PNF_VALUE);
-    folder = hostFolder;
-  }
-
   char program[HOST_PATH_SIZE];
-  char* argv[MAX_ARGUMENTS + 1];
-  char words[1024];
-  int count = 0;
-  if (EndsWithExe(file)) {
-    if (!FindOnPath("wine", program, sizeof program) &&
-        !FindOnPath("wine64", program, sizeof program))
-      return SHELL_ERROR(SE_ERR_NOASSOC_VALUE);
-    argv[count++] = program;
-    argv[count++] = absoluteFile;
-    argv[count] = nullptr;
-    if (parameters) count = SplitParameters(parameters, words, sizeof words, argv, count);
-  } else {
-    if (!FindOnPath("xdg-open", program, sizeof program)) return SHELL_ERROR(SE_ERR_NOASSOC_VALUE);
-    argv[count++] = program;
-    argv[count++] = absoluteFile;
-    argv[count] = nullptr;
-  }
-
-  int error = StartDetached(argv, folder);
+  int found = EndsWithExe(file) ? FindOnPath("wine", program, sizeof program) ||
+                                      FindOnPath("wine64", program, sizeof program)
+                                : FindOnPath("xdg-open", program, sizeof program);
+  if (!found) return SHELL_ERROR(SE_ERR_NOASSOC_VALUE);
+  char* argv[] = {program, absoluteFile, nullptr};
+  int error = StartDetached(argv);
   return error ? ErrorOfErrno(error) : SHELL_OK;
 }

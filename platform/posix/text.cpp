@@ -1,5 +1,7 @@
 // ANSI text in code page 932, the code page the program speaks everywhere on the POSIX side:
-// lead-byte recognition and stepping back over double-byte characters.
+// lead-byte recognition, stepping back over double-byte characters, and user32's formatting.
+#include <stdio.h>
+
 #include "platform/platform.h"
 
 // Lead bytes of code page 932; the trail byte after one may be any of 0x40-0x7E, 0x80-0xFC,
@@ -18,4 +20,23 @@ extern "C" LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR current) {
     start = next;
   }
   return const_cast<LPSTR>(start);
+}
+
+// user32's formatting: at most 1024 bytes, the NUL included, whatever the caller's buffer. The
+// host's vsnprintf stands in; the program only passes formats the two agree on.
+extern "C" int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list arguments) {
+  int n = vsnprintf(out, 1024, format, arguments);
+  if (n < 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  return n < 1024 ? n : 1023;
+}
+
+extern "C" int wsprintfA(LPSTR out, LPCSTR format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  int n = wvsprintfA(out, format, arguments);
+  va_end(arguments);
+  return n;
 }

@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include "platform/platform.h"
+#include "platform/posix/calendar.h"
 #include "platform/posix/filesys.h"
 
 // Host times are 64-bit on every build, a 32-bit one included (the build defines _TIME_BITS=64
@@ -16,19 +17,6 @@ namespace {
 
 const uint64_t TicksPerSecond = 10000000;         // FILETIME counts 100 ns
 const int64_t SecondsFrom1601To1970 = 11644473600;
-
-// Days since 1970-01-01 -> civil year, month, day (proleptic Gregorian).
-void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
-  days += 719468;
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  unsigned dayOfEra = (unsigned)(days - era * 146097);
-  unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  unsigned monthIndex = (5 * dayOfYear + 2) / 153;  // March = 0
-  *day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-  *month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-  *year = (int64_t)yearOfEra + era * 400 + (*month <= 2 ? 1 : 0);
-}
 
 }  // namespace
 
@@ -66,9 +54,9 @@ extern "C" BOOL WINAPI FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fat
   int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
   int64_t secondOfDay = seconds - days * 86400;
   int64_t year;
-  unsigned month;
-  unsigned day;
-  CivilFromDays(days, &year, &month, &day);
+  int month;
+  int day;
+  PosixCivilFromDays(days, &year, &month, &day);
   if (year < 1980 || year > 2107) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

@@ -1,37 +1,79 @@
 #!/usr/bin/env python3
 """Checks of the shipped updater executable, made on the file itself.
 
-    check_exe.py --exe ZarpoUpdate.exe --package package.bin [--machine i386|x86_64]
+    check_exe.py --exe ZarpoUpdate.exe --package package.bin --version x.y.z
+                 [--machine i386|x86_64]
 
 The program must be a GUI-subsystem PE of the given machine, import only from DLLs that every
 Windows has, carry the package as ZIPFILE/UPDATE in Japanese (1041) byte for byte, and carry
-an application manifest asking for asInvoker and a version resource. Prints the size.
+an application manifest asking for asInvoker and a version resource naming the release and the
+package's SHA-256. It must carry no link time stamp, so that the same sources and package always
+give the same bytes. A signed program passes the same checks. Prints the size.
+
+Reads the PE with pefile (Debian's python3-pefile).
 """
 import argparse
+import hashlib
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import pe  # noqa: E402
+import pefile
 
 MACHINES = {"i386": (0x14C, 0x10B), "x86_64": (0x8664, 0x20B)}
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+RT_VERSION, RT_MANIFEST = 16, 24
 # DLLs that are part of Windows itself. msvcrt.dll ships with every Windows since 2000.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll", "advapi32.dll",
                "msvcrt.dll", "ntdll.dll", "comctl32.dll", "ole32.dll", "shlwapi.dll"}
 
 
-def problems(exe, package, machine):
+def label(entry):
+    return str(entry.name) if entry.name is not None else entry.id
+
+
+def resources(exe):
+    """{(type, name, language): bytes}, names as strings and ids as numbers."""
+    found = {}
+    if not hasattr(exe, "DIRECTORY_ENTRY_RESOURCE"):
+        return found
+    for rtype in exe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for name in rtype.directory.entries:
+            for language in name.directory.entries:
+                data = language.data.struct
+                found[(label(rtype), label(name), language.id)] = exe.get_data(
+                    data.OffsetToData, data.Size)
+    return found
+
+
+def version_strings(exe):
+    strings = {}
+    for info in getattr(exe, "FileInfo", []):
+        for block in info:
+            for table in getattr(block, "StringTable", []):
+                for key, value in table.entries.items():
+                    strings[key.decode()] = value.decode()
+    return strings
+
+
+def problems(exe, package, machine, version):
     """Every way the executable falls short, as messages (none: it is fine)."""
     found = []
     want_machine, want_magic = MACHINES[machine]
-    if exe.machine != want_machine or exe.magic != want_magic:
+    if exe.FILE_HEADER.Machine != want_machine or exe.OPTIONAL_HEADER.Magic != want_magic:
         found.append("machine %#x / optional header %#x, wanted %#x / %#x"
-                     % (exe.machine, exe.magic, want_machine, want_magic))
-    if exe.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
-        found.append("subsystem %d, wanted the GUI subsystem (2)" % exe.subsystem)
+                     % (exe.FILE_HEADER.Machine, exe.OPTIONAL_HEADER.Magic, want_machine,
+                        want_magic))
+    if exe.OPTIONAL_HEADER.Subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
+        found.append("subsystem %d, wanted the GUI subsystem (2)" % exe.OPTIONAL_HEADER.Subsystem)
+    stamp = int(os.environ.get("SOURCE_DATE_EPOCH", "0"))
+    if exe.FILE_HEADER.TimeDateStamp not in (0, stamp):
+        found.append("the link time stamp is %d: two builds of the same sources differ"
+                     % exe.FILE_HEADER.TimeDateStamp)
+    for debug in getattr(exe, "DIRECTORY_ENTRY_DEBUG", []):
+        if debug.struct.TimeDateStamp not in (0, stamp):
+            found.append("a debug directory carries the time stamp %d" % debug.struct.TimeDateStamp)
 
-    dlls = exe.imported_dlls()
+    dlls = [entry.dll.decode() for entry in getattr(exe, "DIRECTORY_ENTRY_IMPORT", [])]
     foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS]
     if foreign:
         found.append("imports from DLLs that are not part of Windows: " + ", ".join(foreign))
@@ -39,24 +81,35 @@ def problems(exe, package, machine):
         if needed not in (d.lower() for d in dlls):
             found.append("does not import " + needed)
 
-    resources = exe.resources()
-    carried = resources.get(("ZIPFILE", "UPDATE", 1041))
+    carried_all = resources(exe)
+    carried = carried_all.get(("ZIPFILE", "UPDATE", 1041))
     if carried is None:
         found.append("no ZIPFILE/UPDATE resource in language 1041 (has: %s)"
-                     % sorted(map(str, resources)))
+                     % sorted(map(str, carried_all)))
     elif carried != package:
         found.append("ZIPFILE/UPDATE holds %d bytes that differ from the package's %d"
                      % (len(carried), len(package)))
-    manifests = [data for (rtype, _, _), data in resources.items() if rtype == pe.RT_MANIFEST]
+    manifests = [data for (rtype, _, _), data in carried_all.items() if rtype == RT_MANIFEST]
     if not manifests:
         found.append("no RT_MANIFEST resource")
     elif not any(b'level="asInvoker"' in m for m in manifests):
         found.append("the manifest does not ask for asInvoker")
-    versions = [data for (rtype, _, _), data in resources.items() if rtype == pe.RT_VERSION]
-    if not versions:
+    if not any(rtype == RT_VERSION for rtype, _, _ in carried_all):
         found.append("no RT_VERSION resource")
-    elif not any("VS_VERSION_INFO".encode("utf-16-le") in v for v in versions):
-        found.append("the RT_VERSION resource is not a VS_VERSION_INFO block")
+        return found
+    strings = version_strings(exe)
+    for key in ("FileVersion", "ProductVersion"):
+        if strings.get(key) != version:
+            found.append("%s is %r, wanted %r" % (key, strings.get(key), version))
+    fixed = exe.VS_FIXEDFILEINFO[0] if getattr(exe, "VS_FIXEDFILEINFO", None) else None
+    numbers = [int(part) for part in version.split(".")]
+    if fixed is None or (fixed.FileVersionMS, fixed.FileVersionLS) != (
+            numbers[0] << 16 | numbers[1], numbers[2] << 16):
+        found.append("the fixed file version is not %s.0" % version)
+    digest = hashlib.sha256(package).hexdigest()
+    if strings.get("PackageSHA256") != digest:
+        found.append("PackageSHA256 is %r, the package's SHA-256 is %s"
+                     % (strings.get("PackageSHA256"), digest))
     return found
 
 
@@ -64,21 +117,22 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--package", required=True)
+    parser.add_argument("--version", required=True)
     parser.add_argument("--machine", choices=sorted(MACHINES), default="i386")
     args = parser.parse_args()
     with open(args.package, "rb") as f:
         package = f.read()
     try:
-        exe = pe.read(args.exe)
-        found = problems(exe, package, args.machine)
-    except (pe.PEError, ValueError, IndexError) as error:
+        exe = pefile.PE(args.exe)
+        found = problems(exe, package, args.machine, args.version)
+    except (pefile.PEFormatError, ValueError, IndexError, AttributeError) as error:
         found = ["not a readable PE file: %s" % error]
     print("%s: %d bytes, package %d bytes" % (args.exe, os.path.getsize(args.exe), len(package)))
     for message in found:
         print("FAIL: " + message)
     if found:
         return 1
-    print("imports: " + ", ".join(exe.imported_dlls()))
+    print("imports: " + ", ".join(e.dll.decode() for e in exe.DIRECTORY_ENTRY_IMPORT))
     return 0
 
 

@@ -7,7 +7,8 @@
 // The input is read as a small program rather than as raw entry bytes, so that the names that
 // matter come up often: levels of dots, colons and drive prefixes, both separators, double-byte
 // characters whose trail byte is 0x5C, a lead byte cut off at the end, names near the path
-// limit, the obsolete files' own names; raw name bytes are mixed in as well.
+// limit, the obsolete files' own names, the links and the FIFO planted in the product folder;
+// raw name bytes are mixed in as well.
 //
 //   count      1 + byte % 8 entries, each:
 //   form       byte: bit 0 raw name (length byte % 96, then the bytes) else tokens (1 + byte % 8
@@ -19,6 +20,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -44,6 +46,7 @@ const std::string Tokens[] = {
     "\x82\xA0",    // あ
     std::string(120, 'n'), std::string(250, 'm'),
     "Setup.exe", "\\\\", "\\\\?\\", "CON", "sub\\", "x.dll", "*", "?",
+    "to-beside", "to-c\\", "fifo",  // what Reset plants in the product folder
 };
 const size_t TokenCount = sizeof Tokens / sizeof Tokens[0];
 
@@ -120,11 +123,18 @@ struct World {
     return all;
   }
 
-  // An empty product folder holding the obsolete files.
+  // A product folder holding the obsolete files (one of them a link to the file beside it),
+  // links to what lies outside, and a FIFO that would hold up a layer that opened it.
   void Reset() const {
     std::filesystem::remove_all(drive.HostPath("Zarpo"));
     drive.MakeFolder("Zarpo");
     for (const char* name : ObsoleteFiles) drive.WriteHostFile(std::string("Zarpo\\") + name, "old");
+    const std::string zarpo = drive.HostPath("Zarpo") + "/";
+    std::filesystem::remove(zarpo + ObsoleteFiles[5]);
+    std::filesystem::create_symlink("../beside.txt", zarpo + ObsoleteFiles[5]);
+    std::filesystem::create_symlink("../beside.txt", zarpo + "to-beside");
+    std::filesystem::create_directory_symlink(drive.HostRootOf('C'), zarpo + "to-c");
+    mkfifo((zarpo + "fifo").c_str(), 0666);
   }
 
   ScratchDrive drive;

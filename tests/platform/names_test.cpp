@@ -28,6 +28,29 @@ TEST(Text, IsDBCSLeadByte) {
   }
 }
 
+// The program's formats through user32's formatting (the trace lines and the confirmation),
+// and its limit of 1024 bytes.
+TEST(Text, WsprintfAFormatsWhatTheProgramFormats) {
+  struct Case {
+    std::string formatted;
+    const char* expected;
+  };
+  char out[2048];
+  auto format = [&](int n) { return n == (int)strlen(out) ? std::string(out) : "length " + std::to_string(n); };
+  const Case cases[] = {
+      {format(wsprintfA(out, "Different [%s] %d, %X, %d", "E:\\Zarpo\\\x95\x5C.dll", -5, 0xFFFFFFF9u, 65536)),
+       "Different [E:\\Zarpo\\\x95\x5C.dll] -5, FFFFFFF9, 65536"},
+      {format(wsprintfA(out, "[%s%s] %d", "E:\\Zarpo\\", "a.txt", 0)), "[E:\\Zarpo\\a.txt] 0"},
+      {format(wsprintfA(out, "%c:\x82\xCC", 'E')), "E:\x82\xCC"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.formatted, c.expected);
+  // A longer line is cut: nothing is written past the 1024 bytes.
+  std::string longName(1500, 'n');
+  memset(out, '#', sizeof out);
+  wsprintfA(out, "[%s] %d", longName.c_str(), 1);
+  EXPECT_EQ(std::string(out + 1024, sizeof out - 1024), std::string(sizeof out - 1024, '#'));
+}
+
 TEST(Text, CharPrevANeverLandsOnATrailByte) {
   REQUIRE_932();
   struct Case {

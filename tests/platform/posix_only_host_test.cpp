@@ -3,8 +3,12 @@
 #include <dirent.h>
 #include <errno.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -344,16 +348,80 @@ TEST(PosixWrite, FullDiskReportsWhatWasWritten) {
   umount(host.c_str());
 }
 
-TEST(PosixWrite, DeviceWithoutSpace) {
-  ASSERT_EQ(symlink("/dev/full", (ScratchHostRoot() + "full").c_str()), 0);
-  HANDLE handle =
-      CreateFileA(Scratch("full").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
-  DWORD written = 7;
-  EXPECT_FALSE(WriteFile(handle, "abc", 3, &written, nullptr));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
-  EXPECT_EQ(written, 0u);
-  EXPECT_TRUE(CloseHandle(handle));
+// Links, FIFOs, sockets and devices below the drive's root are objects of their own: found as
+// they are, deleted themselves, refused by every other call at once (a FIFO never blocks), and
+// never a way to what a link leads to.
+TEST(PosixObjects, LinksAndSpecialFilesAreNeverGoneThrough) {
+  std::string outside = ScratchHostRoot() + "../outside-" + std::to_string(getpid());
+  ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((outside + "/dir").c_str(), 0755), 0);
+  std::ofstream(outside + "/target.txt") << "outside";
+  struct stat before;
+  ASSERT_EQ(stat((outside + "/target.txt").c_str(), &before), 0);
+  std::string host = ScratchHostRoot();
+  struct Case {
+    const char* name;
+    int made;  // 0 when the host would not make it (devices need privileges)
+    DWORD found;
+  };
+  const DWORD link = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+  const DWORD special = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_DEVICE;
+  int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  struct sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::string socketPath = host + "socket";
+  int bound = socketPath.size() < sizeof address.sun_path &&
+              (memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1),
+               bind(listener, (struct sockaddr*)&address, sizeof address) == 0);
+  const Case cases[] = {
+      {"file-link", symlink((outside + "/target.txt").c_str(), (host + "file-link").c_str()) == 0, link},
+      {"folder-link", symlink((outside + "/dir").c_str(), (host + "folder-link").c_str()) == 0, link},
+      {"dangling", symlink((outside + "/none").c_str(), (host + "dangling").c_str()) == 0, link},
+      {"fifo", mkfifo((host + "fifo").c_str(), 0666) == 0, special},
+      {"socket", bound, special},
+      {"device", mknod((host + "device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0, special},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.made) continue;
+    std::string path = Scratch(c.name);
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(path.c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE) << GetLastError();
+    FindClose(find);
+    EXPECT_EQ(found.dwFileAttributes, c.found);
+    EXPECT_EQ(found.nFileSizeLow, 0u);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), c.found);
+    for (DWORD disposition : {CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
+      EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0x20, nullptr),
+                INVALID_HANDLE_VALUE);
+      EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    }
+    EXPECT_FALSE(SetFileAttributesA(path.c_str(), 0x27));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    // Nothing is reached through it, whatever it leads to.
+    std::string inner = path + "\\inner.txt";
+    EXPECT_EQ(CreateFileA(inner.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0x20, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(CreateDirectoryA(inner.c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(FindFirstFileA(inner.c_str(), &found), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_TRUE(DeleteFileA(path.c_str())) << GetLastError();
+    struct stat st;
+    EXPECT_NE(lstat((host + c.name).c_str(), &st), 0);
+  }
+  if (listener >= 0) close(listener);
+  struct stat st;
+  ASSERT_EQ(stat((outside + "/target.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode, before.st_mode);
+  EXPECT_EQ(st.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(st.st_size, 7);
+  EXPECT_EQ(StoredText(outside + "/target.txt"), "<none>");
+  EXPECT_EQ(rmdir((outside + "/dir").c_str()), 0) << "the folder behind the link is not empty";
+  unlink((outside + "/target.txt").c_str());
+  rmdir(outside.c_str());
 }
 
 }  // namespace

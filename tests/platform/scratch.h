@@ -3,6 +3,10 @@
 // layer's drive table) or scratch_win32.cpp (a folder on a real drive, also under Wine).
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <string>
+
 // A fresh, empty folder for the running test, as the program spells paths: "X:\...\" in the
 // ANSI code page, with the trailing backslash. The same for every call within one test; removed
 // when the tests end.
@@ -17,3 +21,13 @@ bool AnsiCodePageIs932();
 
 // Sets the process's time zone for the C runtime (TZ), as a user's settings would.
 void SetProcessTimeZone(const char* zone);
+
+// The running test's name as both sides name its scratch folder: "Suite.Test", '/' made '_'.
+inline std::string ScratchTestName() {
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "none";
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return name;
+}

@@ -81,21 +81,13 @@ const std::string& Base() {
   return state.base;
 }
 
-std::string TestName() {
-  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "none";
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  return name;
-}
 
 }  // namespace
 
 const char* ScratchRoot() {
   static std::string current;
   static std::string root;
-  std::string name = TestName();
+  std::string name = ScratchTestName();
   if (name != current) {
     current = name;
     root = Base() + name + "\\";

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "scratch.h"
+#include "support/file_times.h"
 
 // A path below the test's scratch folder; `relative` in the ANSI code page.
 inline std::string Scratch(const std::string& relative) { return ScratchRoot() + relative; }
@@ -33,17 +34,6 @@ inline std::string ReadWhole(const std::string& path) {
   while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) contents.append(buffer, n);
   CloseHandle(file);
   return contents;
-}
-
-inline uint64_t Value(const FILETIME& time) {
-  return ((uint64_t)time.dwHighDateTime << 32) | time.dwLowDateTime;
-}
-
-inline FILETIME MakeFileTime(uint64_t value) {
-  FILETIME time;
-  time.dwLowDateTime = (DWORD)value;
-  time.dwHighDateTime = (DWORD)(value >> 32);
-  return time;
 }
 
 // Skips the rest of the test when running under Wine, with the reason.

@@ -90,7 +90,7 @@ TEST(SetFileTime, LastWriteRoundTripsTo100ns) {
     HANDLE find = FindFirstFileA(path.c_str(), &found);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(FindClose(find));
-    EXPECT_EQ(Value(found.ftLastWriteTime), value);
+    EXPECT_EQ(FileTimeValue(found.ftLastWriteTime), value);
     EXPECT_EQ(found.nFileSizeLow, 5u);
     EXPECT_EQ(found.nFileSizeHigh, 0u);
     EXPECT_STREQ(found.cFileName, "timed.bin");
@@ -111,7 +111,7 @@ TEST(SetFileTime, NullAndZeroLeaveTimesAlone) {
   HANDLE find = FindFirstFileA(path.c_str(), &found);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   FindClose(find);
-  EXPECT_EQ(Value(found.ftLastWriteTime), Fraction);
+  EXPECT_EQ(FileTimeValue(found.ftLastWriteTime), Fraction);
 }
 
 TEST(SetFileTime, NeedsAWritableHandle) {

@@ -9,6 +9,8 @@
 
 #include <utility>
 
+#include <gtest/gtest.h>
+
 namespace {
 
 struct Plan {
@@ -121,86 +123,46 @@ std::vector<FaultBox> FaultBoxes() { return Boxes; }
 
 std::vector<FaultShellCall> FaultShellCalls() { return ShellCalls; }
 
+int FailEachCallInTurn(const std::function<bool(int n)>& attempt, const std::vector<int>& points) {
+  int failed = 0;
+  for (size_t i = 0; points.empty() || i < points.size(); i++) {
+    const int n = points.empty() ? static_cast<int>(i) + 1 : points[i];
+    if (!attempt(n)) break;
+    failed++;
+    if (::testing::Test::HasFatalFailure()) break;
+  }
+  return failed;
+}
+
 extern "C" {
 
-HRSRC WINAPI __real_FindResourceA(HMODULE, LPCSTR, LPCSTR);
-HGLOBAL WINAPI __real_LoadResource(HMODULE, HRSRC);
-LPVOID WINAPI __real_LockResource(HGLOBAL);
-DWORD WINAPI __real_SizeofResource(HMODULE, HRSRC);
-UINT WINAPI __real_GetDriveTypeA(LPCSTR);
-BOOL WINAPI __real_GetVolumeInformationA(LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPSTR,
-                                         DWORD);
-HANDLE WINAPI __real_FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA);
+// The wrappers of the simple calls, from the table; the others follow by hand.
+#define WRAPPED_SPECIAL(Name)
+#define WRAPPED_SIMPLE(Name, Return, Parameters, Arguments, Path, Failure, Error)  \
+  Return WINAPI __real_##Name Parameters;                                            \
+  Return WINAPI __wrap_##Name Parameters {                                           \
+    if (ShouldFail(#Name, nullptr, Path)) {                                          \
+      if (Error != 0) SetLastError(Error);                                           \
+      return Failure;                                                                \
+    }                                                                                \
+    return __real_##Name Arguments;                                                  \
+  }
+#include "support/wrapped_calls.def"
+#undef WRAPPED_SIMPLE
+#undef WRAPPED_SPECIAL
+
 BOOL WINAPI __real_FindClose(HANDLE);
-BOOL WINAPI __real_CreateDirectoryA(LPCSTR, LPSECURITY_ATTRIBUTES);
 HANDLE WINAPI __real_CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
                                  HANDLE);
 BOOL WINAPI __real_WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 BOOL WINAPI __real_SetFileTime(HANDLE, const FILETIME*, const FILETIME*, const FILETIME*);
 BOOL WINAPI __real_CloseHandle(HANDLE);
 BOOL WINAPI __real_SetFileAttributesA(LPCSTR, DWORD);
-BOOL WINAPI __real_DeleteFileA(LPCSTR);
-BOOL WINAPI __real_FileTimeToDosDateTime(const FILETIME*, WORD*, WORD*);
 HWND WINAPI __real_FindWindowA(LPCSTR, LPCSTR);
 LRESULT WINAPI __real_SendMessageA(HWND, UINT, WPARAM, LPARAM);
 int WINAPI __real_MessageBoxA(HWND, LPCSTR, LPCSTR, UINT);
 HINSTANCE WINAPI __real_ShellExecuteA(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int);
 UINT WINAPI __real_SetErrorMode(UINT);
-
-HRSRC WINAPI __wrap_FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
-  if (ShouldFail("FindResourceA")) {
-    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return nullptr;
-  }
-  return __real_FindResourceA(module, name, type);
-}
-
-HGLOBAL WINAPI __wrap_LoadResource(HMODULE module, HRSRC resource) {
-  if (ShouldFail("LoadResource")) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  return __real_LoadResource(module, resource);
-}
-
-LPVOID WINAPI __wrap_LockResource(HGLOBAL data) {
-  if (ShouldFail("LockResource")) return nullptr;
-  return __real_LockResource(data);
-}
-
-DWORD WINAPI __wrap_SizeofResource(HMODULE module, HRSRC resource) {
-  if (ShouldFail("SizeofResource")) {
-    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
-    return 0;
-  }
-  return __real_SizeofResource(module, resource);
-}
-
-UINT WINAPI __wrap_GetDriveTypeA(LPCSTR rootPath) {
-  if (ShouldFail("GetDriveTypeA", nullptr, rootPath)) return DRIVE_NO_ROOT_DIR;
-  return __real_GetDriveTypeA(rootPath);
-}
-
-BOOL WINAPI __wrap_GetVolumeInformationA(LPCSTR rootPath, LPSTR volumeName, DWORD volumeNameSize,
-                                         LPDWORD serialNumber, LPDWORD maxComponentLength,
-                                         LPDWORD fileSystemFlags, LPSTR fileSystemName,
-                                         DWORD fileSystemNameSize) {
-  if (ShouldFail("GetVolumeInformationA", nullptr, rootPath)) {
-    SetLastError(ERROR_NOT_READY);
-    return FALSE;
-  }
-  return __real_GetVolumeInformationA(rootPath, volumeName, volumeNameSize, serialNumber,
-                                      maxComponentLength, fileSystemFlags, fileSystemName,
-                                      fileSystemNameSize);
-}
-
-HANDLE WINAPI __wrap_FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
-  if (ShouldFail("FindFirstFileA", nullptr, fileName)) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  return __real_FindFirstFileA(fileName, findData);
-}
 
 BOOL WINAPI __wrap_FindClose(HANDLE findHandle) {
   if (ShouldFail("FindClose")) {
@@ -209,14 +171,6 @@ BOOL WINAPI __wrap_FindClose(HANDLE findHandle) {
     return FALSE;
   }
   return __real_FindClose(findHandle);
-}
-
-BOOL WINAPI __wrap_CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security) {
-  if (ShouldFail("CreateDirectoryA", nullptr, pathName)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  return __real_CreateDirectoryA(pathName, security);
 }
 
 HANDLE WINAPI __wrap_CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
@@ -283,22 +237,6 @@ BOOL WINAPI __wrap_SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
     return FALSE;
   }
   return __real_SetFileAttributesA(fileName, attributes);
-}
-
-BOOL WINAPI __wrap_DeleteFileA(LPCSTR fileName) {
-  if (ShouldFail("DeleteFileA", nullptr, fileName)) {
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return FALSE;
-  }
-  return __real_DeleteFileA(fileName);
-}
-
-BOOL WINAPI __wrap_FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime) {
-  if (ShouldFail("FileTimeToDosDateTime")) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return __real_FileTimeToDosDateTime(fileTime, fatDate, fatTime);
 }
 
 HWND WINAPI __wrap_FindWindowA(LPCSTR className, LPCSTR windowName) {

@@ -1,27 +1,19 @@
-// Failing platform calls on demand, for the fault-tests program only.
+// Failing platform calls on demand, for the host-tests program.
 //
 // That program is linked with -Wl,--wrap=Name for every platform call the updater makes (the
-// list is in tests/CMakeLists.txt), so each call from the code under test lands in a
-// __wrap_Name of faults.cpp. The wrapper logs the call, and either passes it on to the real
-// function or, when an armed fault matches, answers the way Windows answers that call when it
-// fails (the failure value plus a plausible GetLastError):
+// list, with the answer each call gives when it fails, is support/wrapped_calls.def), so each
+// call from the code under test lands in a __wrap_Name of faults.cpp. The wrapper logs the call,
+// and either passes it on to the real function or, when an armed fault matches, answers the way
+// Windows answers that call when it fails. The hand-written ones:
 //
-//   FindResourceA, LoadResource, LockResource  NULL (1814 / 8 / -)
-//   SizeofResource                              0 (1812)
-//   GetDriveTypeA                               DRIVE_NO_ROOT_DIR
-//   GetVolumeInformationA                       FALSE, ERROR_NOT_READY
-//   FindFirstFileA                              INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND
-//   CreateDirectoryA, SetFileAttributesA        FALSE, ERROR_ACCESS_DENIED
-//   CreateFileA                                 INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED
+//   CreateFileA, SetFileAttributesA, SetFileTime  INVALID_HANDLE_VALUE or FALSE,
+//                                               ERROR_ACCESS_DENIED
 //   WriteFile                                   FALSE, ERROR_DISK_FULL, 0 bytes written; or with
 //                                               FaultKind::ShortWrite: half the bytes really
 //                                               written and TRUE with that smaller count
-//   SetFileTime                                 FALSE, ERROR_ACCESS_DENIED
 //   FindClose, CloseHandle                      the handle is really closed, then FALSE,
 //                                               ERROR_INVALID_HANDLE (a failing close must not
 //                                               itself leak what the test counts)
-//   DeleteFileA                                 FALSE, ERROR_SHARING_VIOLATION
-//   FileTimeToDosDateTime                       FALSE, ERROR_INVALID_PARAMETER
 //   FindWindowA                                 NULL
 //   SendMessageA                                0 (nothing delivered)
 //   MessageBoxA                                 0, ERROR_NOT_ENOUGH_MEMORY
@@ -46,12 +38,14 @@
 // on either still wins: the call is recorded with the failure answer, and a failed box uses up
 // no scripted answer.
 //
-// The state is global and not thread-safe; tests call FaultReset() before and after (the
-// FaultScope guard does both). Calls a test makes itself through wrapped names are counted and
+// With no fault armed every call is passed on, so the tests that fail nothing run as they would
+// without the wrappers. The state is global and not thread-safe; tests call FaultReset() before
+// and after (the FaultScope guard does both). Calls a test makes itself through wrapped names are counted and
 // logged like any other, so verify results with unwrapped calls (GetFileAttributesA, ReadFile)
 // or host calls.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -117,6 +111,14 @@ void FaultScriptBoxes(std::vector<int> answers);
 std::vector<FaultBox> FaultBoxes();
 std::vector<FaultShellCall> FaultShellCalls();
 
+
+// Fails each wrapped call of a run in turn, as SQLite's fault simulation does: for n = 1, 2, ...
+// `attempt(n)` sets the scene afresh, makes the run with its nth call failed (FaultArm(n) or a
+// kill there), checks what the run left, and answers whether the fault fired. The loop ends at
+// the first run that makes fewer than n calls, or at a fatal test failure. With `points`, only
+// those values of n are tried, in order. Answers how many runs had their call failed.
+int FailEachCallInTurn(const std::function<bool(int n)>& attempt,
+                       const std::vector<int>& points = {});
 
 // Resets on entry and on exit of a scope.
 struct FaultScope {

@@ -1,8 +1,11 @@
-// Host-side helpers shared by tests: reading a whole file, waiting, bounded, for something
-// another process does, and counting open descriptors for leak checks.
+// Host-side helpers shared by tests: reading a whole file, setting a file's time without a
+// platform call a test may be counting, waiting, bounded, for something another process does,
+// and counting open descriptors for leak checks.
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
@@ -10,12 +13,31 @@
 #include <string>
 #include <thread>
 
+#include "support/file_times.h"
+
 // The file's bytes; empty when it cannot be read.
 inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
+}
+
+// Sets the host file's modification time to `time` exactly; true on success.
+inline bool SetHostWriteTime(const std::string& hostPath, const FILETIME& time) {
+  int64_t sinceEpoch = static_cast<int64_t>(FileTimeValue(time)) - FileTimeUnixEpoch;
+  int64_t seconds = sinceEpoch / 10000000;
+  int64_t ticks = sinceEpoch % 10000000;
+  if (ticks < 0) {
+    ticks += 10000000;
+    seconds -= 1;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>(ticks * 100);
+  return utimensat(AT_FDCWD, hostPath.c_str(), times, 0) == 0;
 }
 
 // Polls `condition` until it holds (true) or `limit` has passed (false).

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/posix/codepage.h"
+#include "platform/posix/host.h"
 
 namespace fs = std::filesystem;
 

@@ -24,6 +24,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "exe"))
 import pe  # noqa: E402
 import winerun  # noqa: E402
+import monitor  # noqa: E402
 from winerun import PackageEntry, filetime  # noqa: E402
 
 # What the updater says, as the user reads it; compared as code page 932 bytes.
@@ -481,6 +482,35 @@ def file_in_use(ctx):
         ctx.check_installed(sandbox, zarpo, "E", entries)
 
 
+def special_names(ctx):
+    """Entries that Windows would take for something else are refused by the program itself: a
+    device name (the bytes would go to the device and no file would exist), one in a sub-folder,
+    and a trailing dot (Windows would drop it and overwrite Dot.txt). Each run stops at the entry
+    with "[...] 0" and the failure box; nothing is written for it, no folder is made for it, and
+    the file it would have overwritten keeps its bytes."""
+    with ctx.sandbox("special") as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        ctx.plant(zarpo, {"Dot.txt": b"the user's file"})
+        first = test_entries(ctx.setup_program)[3]
+        seen = 0
+        for i, name in enumerate([b"NUL.txt", b"Sub\\com1.dll", b"Dot.txt."]):
+            special = PackageEntry(name, b"never written\r\n", 0x20, filetime(2025, 6, 9, 8, 0, 0))
+            updater = ctx.swapped_updater(sandbox, winerun.build_package([first, special]))
+            if i:
+                os.remove(sandbox.boxes_path)
+            ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
+            ctx.check_boxes(sandbox, [confirm_box("E", IDYES), FAILED_BOX])
+            lines = sandbox.trace_lines()
+            expected = fresh_trace("E", [first]) if i == 0 else [b"Existing [" + target("E", first) + b"]"]
+            ctx.check_trace(lines[seen:], expected + [b"[" + target("E", special) + b"] 0"])
+            seen = len(lines)
+        ctx.check_installed(sandbox, zarpo, "E", [first])
+        with open(os.path.join(zarpo, "Dot.txt"), "rb") as f:
+            ctx.checks.equal(f.read(), b"the user's file", "Dot.txt after the trailing-dot entry")
+        ctx.checks.equal(sorted(os.listdir(zarpo)), sorted(["Dot.txt", first.name.decode()]),
+                         "the product folder")
+
+
 def conformance(ctx):
     """The platform layer's conformance tests, built for Windows, run against Wine itself on a
     removable E:, so that our POSIX imitation and Wine are held to the same expectations."""
@@ -509,7 +539,9 @@ SCENARIOS = {
     "setup-yes": lambda ctx: setup_started(ctx, "yes"),
     "setup-no": lambda ctx: setup_started(ctx, "no"),
     "file-in-use": file_in_use,
+    "special-names": special_names,
     "conformance": conformance,
+    "monitor": monitor.monitor,
 }
 
 

@@ -1,7 +1,8 @@
 // debug-monitor: the "DebugMonitor" window of the POSIX layer. Listens on the layer's monitor
 // socket, shows every trace line it receives on standard output (code page 932 converted to
-// UTF-8), optionally appends the raw lines to a file, and acknowledges each line only once it
-// is shown and stored, so that a program that has traced a line knows it is out.
+// UTF-8), optionally appends the lines to a file (in UTF-8 like the output, or with --raw as the
+// code page 932 bytes received), and acknowledges each line only once it is shown and stored,
+// so that a program that has traced a line knows it is out.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -17,8 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/display.h"
-#include "platform/posix/monitor.h"
+#include "platform/posix/host.h"
 
 namespace {
 
@@ -27,11 +27,14 @@ const char Usage[] =
     "Shows the trace lines of the updater (and of anything that traces through the same\n"
     "channel) as they arrive, one per output line, in UTF-8.\n"
     "\n"
-    "  --append FILE   also append each line's raw bytes (code page 932) and a line feed to FILE\n"
+    "  --append FILE   also append each line and a line feed to FILE, in UTF-8 as shown\n"
+    "                  (without the time stamp or number)\n"
+    "  --raw           append the bytes as received instead (code page 932)\n"
     "  --socket PATH   listen on PATH instead of $XDG_RUNTIME_DIR/DebugMonitor\n"
     "                  (/tmp/DebugMonitor-<uid> without XDG_RUNTIME_DIR)\n"
     "  --timestamp     start each line with the local time of its arrival\n"
     "  --number        start each line with its sequence number\n"
+    "  --version       show the version\n"
     "  --help          show this text\n"
     "\n"
     "Bytes that are not valid code page 932 and control bytes are shown as \\xNN.\n"
@@ -45,6 +48,7 @@ struct Options {
   std::string Append;
   bool Timestamp = false;
   bool Number = false;
+  bool Raw = false;
 };
 
 int StopPipe[2] = {-1, -1};
@@ -61,6 +65,11 @@ bool ParseArguments(int argc, char** argv, Options& options) {
     if (argument == "--help" || argument == "-h") {
       fputs(Usage, stdout);
       exit(0);
+    } else if (argument == "--version") {
+      printf("debug-monitor %s\n", ZARPO_VERSION);
+      exit(0);
+    } else if (argument == "--raw") {
+      options.Raw = true;
     } else if ((argument == "--append" || argument == "--socket") && i + 1 < argc) {
       (argument == "--append" ? options.Append : options.Socket) = argv[++i];
     } else if (argument == "--timestamp") {
@@ -152,6 +161,14 @@ bool ReceiveLine(int client, std::vector<char>& line) {
   return ReadAll(client, line.data(), length);
 }
 
+// The line as a terminal shows it: UTF-8, with what is no text escaped (\xNN).
+std::string DisplayForm(const std::vector<char>& line) {
+  // Every byte may become a four-character escape.
+  std::vector<char> shown(line.size() * 4 + 1);
+  size_t length = PosixAnsiToDisplay(line.data(), line.size(), 0, shown.data(), shown.size());
+  return std::string(shown.data(), length);
+}
+
 void ShowLine(const Options& options, unsigned long number, const std::vector<char>& line) {
   std::string prefix;
   if (options.Number) prefix += std::to_string(number) + " ";
@@ -165,11 +182,9 @@ void ShowLine(const Options& options, unsigned long number, const std::vector<ch
     snprintf(stamp + used, sizeof stamp - used, ".%03ld ", now.tv_nsec / 1000000);
     prefix += stamp;
   }
-  // Every byte may become a four-character escape.
-  std::vector<char> shown(line.size() * 4 + 1);
-  size_t length = PosixAnsiToDisplay(line.data(), line.size(), 0, shown.data(), shown.size());
+  std::string shown = DisplayForm(line);
   fwrite(prefix.data(), 1, prefix.size(), stdout);
-  fwrite(shown.data(), 1, length, stdout);
+  fwrite(shown.data(), 1, shown.size(), stdout);
   fputc('\n', stdout);
   fflush(stdout);
 }
@@ -223,8 +238,9 @@ int Run(const Options& options) {
       ShowLine(options, number, line);
       if (appendFile >= 0) {
         // One write per line, so that a line is never found half appended.
-        line.push_back('\n');
-        if (!WriteAll(appendFile, line.data(), line.size()))
+        std::string stored = options.Raw ? std::string(line.data(), line.size()) : DisplayForm(line);
+        stored += '\n';
+        if (!WriteAll(appendFile, stored.data(), stored.size()))
           fprintf(stderr, "debug-monitor: %s: %s\n", options.Append.c_str(), strerror(errno));
       }
       char ack = POSIX_MONITOR_ACK;

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -15,37 +18,65 @@
 #include <zlib.h>
 
 #include "package/package.h"
-#include "platform/posix/codepage.h"
+#include "platform/posix/host.h"
+#include "tools/pack/inspect.h"
 #include "tools/pack/manifest.h"
 #include "tools/pack/package_writer.h"
+#include "tools/pack/program_file.h"
+#include "tools/pack/release_check.h"
+#include "tools/pack/scan.h"
 
 static const char Usage[] =
     "usage:\n"
-    "  zarpo-pack pack --root DIR --manifest FILE --output FILE [--exact-times]\n"
+    "  zarpo-pack pack --root DIR --manifest FILE --output FILE [--exact-times] [--subset]\n"
+    "  zarpo-pack scan --root DIR [--output FILE]\n"
     "  zarpo-pack list FILE\n"
     "  zarpo-pack verify FILE\n"
-    "  zarpo-pack --help\n"
+    "  zarpo-pack extract FILE --output DIR\n"
+    "  zarpo-pack diff OLD NEW\n"
+    "  zarpo-pack --help | --version\n"
+    "\n"
+    "FILE, OLD and NEW are package files or built updaters (ZarpoUpdate.exe, PE32 or PE32+),\n"
+    "whose ZIPFILE/UPDATE resource is read.\n"
     "\n"
     "pack    writes the package of the files the manifest names, read from DIR, in manifest\n"
     "        order, compressed at zlib level 9; reads it back and compares before it replaces\n"
-    "        FILE. The same input always gives the same bytes.\n"
-    "list    prints each entry: attributes, last-write time (UTC), size, name.\n"
-    "verify  prints \"good\", or the reason the updater would refuse the package (exit 1).\n"
+    "        FILE. The same input always gives the same bytes. Every problem of the manifest\n"
+    "        is reported at once (up to 20), as FILE:LINE: message.\n"
+    "scan    writes a manifest of every file below DIR (standard output without --output):\n"
+    "        the files of a folder before its sub-folders, each in byte order of the code\n"
+    "        page 932 names; attributes from user.DOSATTRIB where a file has it, else 0x20 and\n"
+    "        read-only from the mode; the last-write time brought down to an even second.\n"
+    "        Files that cannot be packed are named on standard error and left out.\n"
+    "list    prints each entry: attributes, last-write time (UTC), size, name; for an updater\n"
+    "        first its version and the SHA-256 of the package it carries.\n"
+    "verify  prints \"good\", or the reason the updater would refuse the package or one of its\n"
+    "        entries would go wrong on a key disk (exit 1): the checks pack makes on a manifest.\n"
+    "extract writes every entry below DIR (new or empty) with its last-write time, its\n"
+    "        attributes in user.DOSATTRIB and read-only in the mode, as scan reads them back.\n"
+    "diff    lists the entries NEW adds, removes and changes against OLD, and flags each one\n"
+    "        whose contents changed while size, attributes and DOS time stayed the same: the\n"
+    "        updater takes such a file on a key disk that holds OLD for up to date, so the new\n"
+    "        contents never arrive (exit 1 when there is one; 0 otherwise; 2 on errors).\n"
     "\n"
     "Manifest: UTF-8 text, one entry per line, in the order the package stores them:\n"
     "    ATTRIBUTES  NAME  [TIME]\n"
-    "  ATTRIBUTES  0x and 1 to 8 hex digits (FILE_ATTRIBUTE_* bits; not the directory bit 0x10)\n"
+    "  ATTRIBUTES  0x and 1 to 8 hex digits: FILE_ATTRIBUTE_* bits a file can have (within\n"
+    "              0x31A7; not the directory bit 0x10); not 0x0 or 0x80, which read back as 0x20\n"
     "  NAME        the stored name, levels separated by backslashes (Sample\\Folder\\File.dwg);\n"
     "              spaces inside are kept; the file is DIR/Sample/Folder/File.dwg\n"
-    "  TIME        last-write time, UTC: YYYY-MM-DDThh:mm:ss[.fffffff]Z\n"
+    "  TIME        last-write time, UTC: YYYY-MM-DDThh:mm:ss[.fffffff]Z, 1980 to 2107\n"
     "              (default: the file's own modification time); the last word of a line\n"
     "              is taken as its time when it begins YYYY-MM-DDT\n"
     "  Fields are separated by spaces or tabs. Blank lines and lines beginning with # are\n"
     "  skipped. A name must be representable in code page 932 in at most 250 bytes, must be\n"
     "  relative (no leading backslash, no drive, no colon), must not have empty, \".\" or \"..\"\n"
     "  levels, levels ending in a dot or space, slashes, control characters or < > \" | ? *,\n"
-    "  and must not repeat an earlier name or folder (ASCII case ignored). Such lines are\n"
-    "  refused with their line number, and nothing is written.\n"
+    "  levels that are Windows devices (NUL, CON, COM1.txt, ...) or shaped like short 8.3\n"
+    "  aliases (ZARPOC~1.DLL), must not be on the updater's obsolete list, and must not repeat\n"
+    "  an earlier name or folder (case ignored as Windows ignores it). Such lines are refused\n"
+    "  with their line number, and nothing is written. Files below DIR that no line names are\n"
+    "  listed as warnings (--subset: the manifest names only some of them on purpose).\n"
     "\n"
     "Times are brought down to a whole even second (a FAT key disk keeps two-second steps), so\n"
     "a written file compares equal on the next run; --exact-times keeps them to 100 ns.\n";
@@ -77,9 +108,30 @@ static std::string Hex(uint32_t value) {
   return text;
 }
 
-// Why the updater would refuse the package file's bytes, or "" when it would take them. Goes
-// step by step so that the reason can be named; the reader itself has the last word.
-static std::string Diagnose(const std::string& file) {
+static std::string PrintableName(const char* ansi);
+static bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error);
+
+// Why an entry of a package would go wrong on a key disk, or "": the release checks the packer
+// makes on a manifest, made on what a package holds.
+static std::string EntryProblem(const Entry& entry, NameSet* names) {
+  char utf8[MAX_PATH * 4];
+  std::string ansi(entry.Name, entry.Header.NameLength);
+  if (ansi.find('\0') != std::string::npos || !PosixAnsiToUtf8(entry.Name, utf8, sizeof utf8)) {
+    return "the name is not valid code page 932 text";
+  }
+  uint64_t time = (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
+                  entry.Header.LastWrite.dwLowDateTime;
+  std::string problem = NameProblem(utf8, ansi);
+  if (problem.empty()) problem = AttributesProblem(entry.Header.Attributes);
+  if (problem.empty()) problem = TimeProblem(time);
+  if (problem.empty()) problem = AddName(names, utf8);
+  return problem;
+}
+
+// Why the updater would refuse the package file's bytes, or "" when it would take them; with
+// `checkEntries`, also why one of its entries would go wrong on a key disk. Goes step by step so
+// that the reason can be named; the reader itself has the last word.
+static std::string Diagnose(const std::string& file, bool checkEntries = false) {
   if (file.size() < PackageHeaderSize) {
     return "too short: " + std::to_string(file.size()) + " bytes, less than the 12-byte header";
   }
@@ -117,8 +169,15 @@ static std::string Diagnose(const std::string& file) {
     Entry entry;
     StartEntryWalk(&walk, &package);
     DWORD count = 0;
-    while (NextEntry(&walk, &entry)) count++;
-    if (walk.Broken) {
+    NameSet names;
+    while (reason.empty() && NextEntry(&walk, &entry)) {
+      count++;
+      std::string problem = checkEntries ? EntryProblem(entry, &names) : "";
+      if (!problem.empty()) {
+        reason = "entry " + std::to_string(count) + " (" + PrintableName(entry.Name) + "): " + problem;
+      }
+    }
+    if (reason.empty() && walk.Broken) {
       reason = "broken entry: entry " + std::to_string(count + 1) + " at offset " +
                std::to_string(walk.Offset) +
                " runs past the end of the data or has a name of 260 bytes or more";
@@ -143,51 +202,150 @@ static std::string PrintableName(const char* ansi) {
   return out;
 }
 
-static int List(const std::string& path) {
+// The package bytes of FILE: the file itself, or the ZIPFILE/UPDATE resource of a built updater.
+// false with a message printed (and `missing` set when the file cannot be read at all).
+static bool LoadPackageFile(const std::string& path, std::string* package, ProgramInfo* info,
+                            bool* isProgram, bool* missing = nullptr) {
   std::string file, error;
+  *info = ProgramInfo();
+  *isProgram = false;
+  if (missing) *missing = false;
   if (!ReadWholeFile(path, &file, &error)) {
     fprintf(stderr, "zarpo-pack: %s\n", error.c_str());
-    return 1;
+    if (missing) *missing = true;
+    return false;
   }
+  if (!IsProgramFile(file)) {
+    *package = std::move(file);
+    return true;
+  }
+  *isProgram = true;
+  if (!ReadProgramFile(file, package, info, &error)) {
+    fprintf(stderr, "zarpo-pack: %s: %s\n", path.c_str(), error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The entries of a package the reader takes, copied out; false with the reason printed.
+static bool ReadEntries(const std::string& path, const std::string& file,
+                        std::vector<PackEntry>* entries) {
   std::string reason = Diagnose(file);
   if (!reason.empty()) {
     fprintf(stderr, "zarpo-pack: %s: %s\n", path.c_str(), reason.c_str());
-    return 1;
+    return false;
   }
   Package package;
   UnpackPackage((const BYTE*)file.data(), (DWORD)file.size(), &package);
   EntryWalk walk;
   Entry entry;
   StartEntryWalk(&walk, &package);
-  printf("%-10s  %-28s  %10s  %s\n", "attributes", "last write (UTC)", "size", "name");
-  DWORD count = 0;
   while (NextEntry(&walk, &entry)) {
-    uint64_t time = (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
-                    entry.Header.LastWrite.dwLowDateTime;
-    printf("%-10s  %-28s  %10lu  %s\n", Hex(entry.Header.Attributes).c_str(),
-           FormatUtcTime(time).c_str(), (unsigned long)entry.Header.DataLength,
-           PrintableName(entry.Name).c_str());
-    count++;
+    PackEntry copy;
+    copy.name.assign(entry.Name, entry.Header.NameLength);
+    copy.attributes = entry.Header.Attributes;
+    copy.lastWrite = (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
+                     entry.Header.LastWrite.dwLowDateTime;
+    copy.data.assign((const char*)entry.Data, entry.Header.DataLength);
+    entries->push_back(std::move(copy));
   }
-  printf("%lu entries, %lu bytes unpacked, %zu bytes stored\n", (unsigned long)count,
-         (unsigned long)package.Length, file.size());
   ClosePackage(&package);
+  return true;
+}
+
+// What a package file or updater holds: the package bytes, what the program's version resource
+// says, and the entries; false with the reason printed.
+struct Loaded {
+  std::string file;
+  ProgramInfo info;
+  bool isProgram = false;
+  std::vector<PackEntry> entries;
+};
+
+static bool LoadEntries(const std::string& path, Loaded* loaded) {
+  return LoadPackageFile(path, &loaded->file, &loaded->info, &loaded->isProgram) &&
+         ReadEntries(path, loaded->file, &loaded->entries);
+}
+
+static int List(const std::string& path) {
+  Loaded loaded;
+  if (!LoadEntries(path, &loaded)) return 1;
+  const std::string& file = loaded.file;
+  const ProgramInfo& info = loaded.info;
+  const std::vector<PackEntry>& entries = loaded.entries;
+  bool isProgram = loaded.isProgram;
+  if (isProgram) {
+    printf("updater version %s, package SHA-256 %s\n",
+           info.version.empty() ? "(none)" : info.version.c_str(), Sha256Hex(file).c_str());
+    if (!info.packageDigest.empty() && info.packageDigest != Sha256Hex(file)) {
+      printf("the version resource names another package: SHA-256 %s\n", info.packageDigest.c_str());
+    }
+  }
+  printf("%-10s  %-28s  %10s  %s\n", "attributes", "last write (UTC)", "size", "name");
+  uint64_t unpacked = 0;
+  for (const PackEntry& entry : entries) {
+    printf("%-10s  %-28s  %10zu  %s\n", Hex(entry.attributes).c_str(),
+           FormatUtcTime(entry.lastWrite).c_str(), entry.data.size(),
+           PrintableName(entry.name.c_str()).c_str());
+    unpacked += EntryHeaderSize + entry.name.size() + entry.data.size();
+  }
+  printf("%zu entries, %llu bytes unpacked, %zu bytes stored\n", entries.size(),
+         (unsigned long long)unpacked, file.size());
   return 0;
 }
 
 static int Verify(const std::string& path) {
-  std::string file, error;
-  if (!ReadWholeFile(path, &file, &error)) {
-    fprintf(stderr, "zarpo-pack: %s\n", error.c_str());
-    printf("missing\n");
+  std::string file;
+  ProgramInfo info;
+  bool isProgram, missing;
+  if (!LoadPackageFile(path, &file, &info, &isProgram, &missing)) {
+    printf(missing ? "missing\n" : "not an updater with a package\n");
     return 1;
   }
-  std::string reason = Diagnose(file);
+  std::string reason = Diagnose(file, true);
+  if (reason.empty() && isProgram && !info.packageDigest.empty() &&
+      info.packageDigest != Sha256Hex(file)) {
+    reason = "the version resource names the package " + info.packageDigest +
+             ", the program carries " + Sha256Hex(file);
+  }
   if (!reason.empty()) {
     printf("%s\n", reason.c_str());
     return 1;
   }
   printf("good\n");
+  return 0;
+}
+
+static int Extract(const std::string& path, const std::string& output) {
+  Loaded loaded;
+  if (!LoadEntries(path, &loaded)) return 1;
+  return ExtractEntries(loaded.entries, output);
+}
+
+static int Diff(const std::string& oldPath, const std::string& newPath) {
+  Loaded before, after;
+  if (!LoadEntries(oldPath, &before) || !LoadEntries(newPath, &after)) return 2;
+  return DiffEntries(before.entries, after.entries);
+}
+
+static int Scan(const std::string& root, const std::string& output) {
+  std::string manifest, error;
+  std::vector<std::string> leftOut;
+  if (!ScanRelease(root, &manifest, &leftOut, &error)) {
+    fprintf(stderr, "zarpo-pack: %s\n", error.c_str());
+    return 1;
+  }
+  for (const std::string& line : leftOut) {
+    fprintf(stderr, "zarpo-pack: left out %s/%s\n", root.c_str(), line.c_str());
+  }
+  if (output.empty()) {
+    fputs(manifest.c_str(), stdout);
+    return 0;
+  }
+  if (!WriteWholeFile(output, manifest, &error)) {
+    fprintf(stderr, "zarpo-pack: %s\n", error.c_str());
+    return 1;
+  }
   return 0;
 }
 
@@ -238,16 +396,43 @@ static bool WriteWholeFile(const std::string& path, const std::string& bytes, st
   return ok;
 }
 
+// A file below the release folder that no line names is most likely a module someone forgot
+// to add: each is named on standard error, and the package is made all the same.
+static void WarnOfFilesLeftOut(const std::string& root, const std::vector<ManifestEntry>& lines) {
+  std::set<std::string> named;
+  for (const ManifestEntry& line : lines) {
+    std::string relative = line.name;
+    for (char& c : relative) {
+      if (c == '\\') c = '/';
+    }
+    named.insert(relative);
+  }
+  std::error_code error;
+  std::vector<std::string> left;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_directory(error)) continue;
+    std::string relative = std::filesystem::relative(it->path(), root, error).generic_string();
+    if (!named.count(relative)) left.push_back(relative);
+  }
+  std::sort(left.begin(), left.end());
+  for (const std::string& relative : left) {
+    fprintf(stderr, "zarpo-pack: warning: %s/%s is not in the manifest and is left out\n",
+            root.c_str(), relative.c_str());
+  }
+}
+
 static int Pack(const std::string& root, const std::string& manifestPath,
-                const std::string& output, bool exactTimes) {
+                const std::string& output, bool exactTimes, bool subset) {
   std::string text, error;
   if (!ReadWholeFile(manifestPath, &text, &error)) {
     fprintf(stderr, "zarpo-pack: %s\n", error.c_str());
     return 1;
   }
   std::vector<ManifestEntry> lines;
-  if (!ParseManifest(text, &lines, &error)) {
-    fprintf(stderr, "zarpo-pack: %s: %s\n", manifestPath.c_str(), error.c_str());
+  std::vector<ManifestProblem> problems;
+  if (!ParseManifest(text, &lines, &problems)) {
+    fputs(FormatProblems(manifestPath, problems).c_str(), stderr);
     return 1;
   }
 
@@ -259,28 +444,56 @@ static int Pack(const std::string& root, const std::string& manifestPath,
       if (hostPath[i] == '\\') hostPath[i] = '/';
     }
     auto fail = [&](const std::string& message) {
-      fprintf(stderr, "zarpo-pack: %s: line %d: %s\n", manifestPath.c_str(), line.line,
-              message.c_str());
-      return 1;
+      problems.push_back({line.line, message});
+      return 0;
     };
+    if (problems.size() >= MostManifestProblems) break;
     struct stat info;
-    if (stat(hostPath.c_str(), &info) != 0) return fail("cannot read " + hostPath + ": " + strerror(errno));
-    if (!S_ISREG(info.st_mode)) return fail(hostPath + " is not a regular file");
+    if (stat(hostPath.c_str(), &info) != 0) {
+      fail("cannot read " + hostPath + ": " + strerror(errno));
+      continue;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      fail(hostPath + " is not a regular file");
+      continue;
+    }
     PackEntry entry;
     entry.name = line.ansiName;
     entry.attributes = line.attributes;
-    if (!ReadWholeFile(hostPath, &entry.data, &error)) return fail(error);
-    if (entry.data.size() > UINT32_MAX) return fail(hostPath + " is 4 GB or larger");
+    if (!ReadWholeFile(hostPath, &entry.data, &error)) {
+      fail(error);
+      continue;
+    }
+    if (entry.data.size() > UINT32_MAX) {
+      fail(hostPath + " is 4 GB or larger");
+      continue;
+    }
     if (line.hasTime) {
       entry.lastWrite = line.lastWrite;
     } else if (!FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec, &entry.lastWrite)) {
-      return fail(hostPath + " was last written before 1601");
+      fail(hostPath + " was last written before 1601");
+      continue;
     }
     if (!exactTimes) entry.lastWrite = RoundDownToEvenSecond(entry.lastWrite);
+    std::string problem = TimeProblem(entry.lastWrite);
+    if (!problem.empty()) {
+      fail(problem + " (" + FormatUtcTime(entry.lastWrite) + ", from " + hostPath +
+           "; give the line a time)");
+      continue;
+    }
     total += EntryHeaderSize + entry.name.size() + entry.data.size();
-    if (total > UINT32_MAX) return fail("the unpacked package would reach 4 GB");
+    if (total > UINT32_MAX) {
+      fail("the unpacked package would reach 4 GB");
+      break;
+    }
     entries.push_back(std::move(entry));
   }
+  if (!problems.empty()) {
+    fputs(FormatProblems(manifestPath, problems).c_str(), stderr);
+    return 1;
+  }
+
+  if (!subset) WarnOfFilesLeftOut(root, lines);
 
   std::string unpacked = BuildUnpacked(entries);
   std::string package = BuildPackage(unpacked, 9);
@@ -312,8 +525,32 @@ static int Pack(const std::string& root, const std::string& manifestPath,
 }
 
 static int UsageError(const std::string& message) {
-  fprintf(stderr, "zarpo-pack: %s\n\n%s", message.c_str(), Usage);
+  fprintf(stderr, "zarpo-pack: %s; see zarpo-pack --help\n", message.c_str());
   return 2;
+}
+
+// --name VALUE options of a command; "" for those not given. 0 with the usage error printed.
+static int Options(const std::vector<std::string>& args, size_t from,
+                   std::vector<std::pair<std::string, std::string*>> values,
+                   std::vector<std::pair<std::string, bool*>> flags,
+                   std::vector<std::string>* positional) {
+  for (size_t i = from; i < args.size(); i++) {
+    const std::string& arg = args[i];
+    bool known = false;
+    for (auto& flag : flags) {
+      if (arg == flag.first) *flag.second = known = true;
+    }
+    for (auto& value : values) {
+      if (arg != value.first) continue;
+      if (i + 1 >= args.size()) return UsageError(arg + " needs a value"), 0;
+      *value.second = args[++i];
+      known = true;
+    }
+    if (known) continue;
+    if (arg.compare(0, 2, "--") == 0) return UsageError("unknown option '" + arg + "'"), 0;
+    positional->push_back(arg);
+  }
+  return 1;
 }
 
 int main(int argc, char** argv) {
@@ -324,34 +561,47 @@ int main(int argc, char** argv) {
       fputs(Usage, stdout);
       return 0;
     }
+    if (arg == "--version") {
+      printf("zarpo-pack %s\n", ZARPO_VERSION);
+      return 0;
+    }
   }
   try {
     const std::string& command = args[0];
+    std::string root, manifest, output;
+    bool exactTimes = false, subset = false;
+    std::vector<std::string> files;
     if (command == "list" || command == "verify") {
-      if (args.size() != 2) return UsageError(command + " takes one package file");
-      return command == "list" ? List(args[1]) : Verify(args[1]);
+      if (!Options(args, 1, {}, {}, &files)) return 2;
+      if (files.size() != 1) return UsageError(command + " takes one package or updater");
+      return command == "list" ? List(files[0]) : Verify(files[0]);
+    }
+    if (command == "extract") {
+      if (!Options(args, 1, {{"--output", &output}}, {}, &files)) return 2;
+      if (files.size() != 1 || output.empty()) {
+        return UsageError("extract takes one package or updater and --output DIR");
+      }
+      return Extract(files[0], output);
+    }
+    if (command == "diff") {
+      if (!Options(args, 1, {}, {}, &files)) return 2;
+      if (files.size() != 2) return UsageError("diff takes two packages or updaters");
+      return Diff(files[0], files[1]);
+    }
+    if (command == "scan") {
+      if (!Options(args, 1, {{"--root", &root}, {"--output", &output}}, {}, &files)) return 2;
+      if (root.empty() || !files.empty()) return UsageError("scan takes --root DIR [--output FILE]");
+      return Scan(root, output);
     }
     if (command != "pack") return UsageError("unknown command '" + command + "'");
-    std::string root, manifest, output;
-    bool exactTimes = false;
-    for (size_t i = 1; i < args.size(); i++) {
-      const std::string& arg = args[i];
-      std::string* value = arg == "--root" ? &root : arg == "--manifest" ? &manifest
-                         : arg == "--output" ? &output : nullptr;
-      if (arg == "--exact-times") {
-        exactTimes = true;
-      } else if (!value) {
-        return UsageError("unknown option '" + arg + "'");
-      } else if (i + 1 >= args.size()) {
-        return UsageError(arg + " needs a value");
-      } else {
-        *value = args[++i];
-      }
+    if (!Options(args, 1, {{"--root", &root}, {"--manifest", &manifest}, {"--output", &output}},
+                 {{"--exact-times", &exactTimes}, {"--subset", &subset}}, &files)) {
+      return 2;
     }
-    if (root.empty() || manifest.empty() || output.empty()) {
+    if (root.empty() || manifest.empty() || output.empty() || !files.empty()) {
       return UsageError("pack needs --root, --manifest and --output");
     }
-    return Pack(root, manifest, output, exactTimes);
+    return Pack(root, manifest, output, exactTimes, subset);
   } catch (const std::exception& failure) {
     fprintf(stderr, "zarpo-pack: %s\n", failure.what());
     return 1;

@@ -3,35 +3,12 @@
 
 #include <stdio.h>
 
-#include <set>
-
-#include "platform/posix/codepage.h"
+#include "platform/posix/host.h"
+#include "tools/pack/release_check.h"
 
 static const uint64_t TicksPerSecond = 10000000;
 // Seconds from 1601-01-01 to 1970-01-01.
 static const int64_t EpochDifference = 11644473600LL;
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-static int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2;
-  int64_t era = (year >= 0 ? year : year - 399) / 400;
-  int64_t yearOfEra = year - era * 400;
-  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-static void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
-  days += 719468;
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  int64_t dayOfEra = days - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-  *day = (int)(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-  *month = (int)(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-  *year = yearOfEra + era * 400 + (*month <= 2);
-}
 
 static bool IsLeap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -86,7 +63,7 @@ bool ParseUtcTime(const std::string& text, uint64_t* fileTime) {
       hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  int64_t seconds = DaysFromCivil(year, (int)month, (int)day) * 86400 + hour * 3600 +
+  int64_t seconds = PosixDaysFromCivil(year, (int)month, (int)day) * 86400 + hour * 3600 +
                     minute * 60 + second + EpochDifference;
   *fileTime = (uint64_t)seconds * TicksPerSecond + fraction;
   return true;
@@ -99,7 +76,7 @@ std::string FormatUtcTime(uint64_t fileTime) {
   int64_t inDay = seconds - days * 86400;
   int64_t year;
   int month, day;
-  CivilFromDays(days, &year, &month, &day);
+  PosixCivilFromDays(days, &year, &month, &day);
   char text[64];
   snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%07lluZ", (long long)year, month,
            day, (int)(inDay / 3600), (int)(inDay / 60 % 60), (int)(inDay % 60),
@@ -146,7 +123,7 @@ static bool ParseAttributes(const std::string& text, uint32_t* attributes) {
 
 // What is wrong with the name as written, or "" when nothing is. The checks run on the UTF-8
 // text, where every byte below 0x80 is the ASCII character it looks like.
-static std::string NameProblem(const std::string& name) {
+static std::string SpellingProblem(const std::string& name) {
   if (name.empty()) return "no name";
   if (name[0] == '\\') return "the name begins with a backslash; names are relative to the product folder";
   for (unsigned char c : name) {
@@ -172,47 +149,69 @@ static std::string NameProblem(const std::string& name) {
   return "";
 }
 
-// The code page 932 name with ASCII letters upper-cased. Trail bytes of double-byte characters
-// (which may look like ASCII letters) are left alone.
-static std::string FoldCase(const std::string& ansi) {
-  std::string out = ansi;
-  for (size_t i = 0; i < out.size(); i++) {
-    unsigned char c = (unsigned char)out[i];
-    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
-      i++;  // lead byte: skip its trail byte
-    } else if (c >= 'a' && c <= 'z') {
-      out[i] = (char)(c - 'a' + 'A');
-    }
+std::string CheckEntryName(ManifestEntry* entry, NameSet* names) {
+  std::string problem = SpellingProblem(entry->name);
+  if (!problem.empty()) return problem + (entry->name.empty() ? "" : ": " + entry->name);
+  std::string ansi(entry->name.size() * 2 + 1, '\0');
+  if (!PosixUtf8ToAnsi(entry->name.c_str(), &ansi[0], ansi.size())) {
+    return "the name is not valid UTF-8 or has a character that code page 932 lacks: " + entry->name;
   }
-  return out;
+  ansi.resize(ansi.find('\0'));
+  if (ansi.size() > LongestPackageName) {
+    return "the name is " + std::to_string(ansi.size()) + " bytes in code page 932; at most " +
+           std::to_string(LongestPackageName) + " fit below the product folder";
+  }
+  entry->ansiName = ansi;
+  problem = NameProblem(entry->name, ansi);
+  if (problem.empty()) problem = AddName(names, entry->name);
+  if (!problem.empty() && problem.find(entry->name) == std::string::npos) {
+    problem += ": " + entry->name;
+  }
+  return problem;
 }
 
-// The folders a name lies in ("A\B\c" -> "A", "A\B"), split lead-byte aware.
-static std::vector<std::string> FoldersOf(const std::string& ansi) {
-  std::vector<std::string> folders;
-  for (size_t i = 0; i < ansi.size(); i++) {
-    unsigned char c = (unsigned char)ansi[i];
-    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
-      i++;
-    } else if (c == '\\') {
-      folders.push_back(ansi.substr(0, i));
-    }
+// One entry line (trimmed, not a comment): "" with `entry` filled in, or what is wrong with it.
+static std::string ParseEntry(const std::string& line, ManifestEntry* entry, NameSet* names) {
+  entry->hasTime = false;
+  entry->lastWrite = 0;
+  size_t gap = 0;
+  while (gap < line.size() && !IsBlank(line[gap])) gap++;
+  std::string attributes = line.substr(0, gap);
+  if (!ParseAttributes(attributes, &entry->attributes)) {
+    return "bad attributes '" + attributes + "' (expected 0x and 1 to 8 hex digits)";
   }
-  return folders;
-}
-
-static std::string LineError(int line, const std::string& message) {
-  return "line " + std::to_string(line) + ": " + message;
+  std::string problem = AttributesProblem(entry->attributes);
+  if (!problem.empty()) return problem;
+  std::string rest = Trim(line.substr(gap));
+  size_t lastGap = rest.find_last_of(" \t");
+  size_t lastBegin = lastGap == std::string::npos ? 0 : lastGap + 1;
+  std::string last = rest.substr(lastBegin);
+  int64_t ignored;
+  size_t at = 0;
+  if (Digits(last, &at, 4, &ignored) && Literal(last, &at, '-') &&
+      Digits(last, &at, 2, &ignored) && Literal(last, &at, '-') &&
+      Digits(last, &at, 2, &ignored) && Literal(last, &at, 'T')) {
+    if (!ParseUtcTime(last, &entry->lastWrite)) {
+      return "bad time '" + last + "' (expected YYYY-MM-DDThh:mm:ss[.fffffff]Z, UTC, from 1601 on)";
+    }
+    problem = TimeProblem(entry->lastWrite);
+    if (!problem.empty()) return problem + ": " + last;
+    entry->hasTime = true;
+    rest = Trim(rest.substr(0, lastBegin));
+  }
+  entry->name = rest;
+  return CheckEntryName(entry, names);
 }
 
 bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
-                   std::string* error) {
+                   std::vector<ManifestProblem>* problems) {
   entries->clear();
-  std::set<std::string> files, folders;
+  problems->clear();
+  NameSet names;
   size_t begin = 0;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) begin = 3;  // a byte order mark some editors write
   int lineNumber = 0;
-  while (begin < text.size()) {
+  while (begin < text.size() && problems->size() < MostManifestProblems) {
     size_t end = text.find('\n', begin);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(begin, end - begin);
@@ -224,73 +223,20 @@ bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
 
     ManifestEntry entry;
     entry.line = lineNumber;
-    entry.hasTime = false;
-    entry.lastWrite = 0;
-    size_t gap = 0;
-    while (gap < line.size() && !IsBlank(line[gap])) gap++;
-    std::string attributes = line.substr(0, gap);
-    if (!ParseAttributes(attributes, &entry.attributes)) {
-      *error = LineError(lineNumber, "bad attributes '" + attributes + "' (expected 0x and 1 to 8 hex digits)");
-      return false;
-    }
-    if (entry.attributes & 0x10) {
-      *error = LineError(lineNumber, "attributes " + attributes + " have the directory bit 0x10; entries are files");
-      return false;
-    }
-    std::string rest = Trim(line.substr(gap));
-    size_t lastGap = rest.find_last_of(" \t");
-    size_t lastBegin = lastGap == std::string::npos ? 0 : lastGap + 1;
-    std::string last = rest.substr(lastBegin);
-    int64_t ignored;
-    size_t at = 0;
-    if (Digits(last, &at, 4, &ignored) && Literal(last, &at, '-') &&
-        Digits(last, &at, 2, &ignored) && Literal(last, &at, '-') &&
-        Digits(last, &at, 2, &ignored) && Literal(last, &at, 'T')) {
-      if (!ParseUtcTime(last, &entry.lastWrite)) {
-        *error = LineError(lineNumber, "bad time '" + last + "' (expected YYYY-MM-DDThh:mm:ss[.fffffff]Z, UTC, from 1601 on)");
-        return false;
-      }
-      entry.hasTime = true;
-      rest = Trim(rest.substr(0, lastBegin));
-    }
-    entry.name = rest;
-    std::string problem = NameProblem(entry.name);
-    if (!problem.empty()) {
-      *error = LineError(lineNumber, problem + (entry.name.empty() ? "" : ": " + entry.name));
-      return false;
-    }
-    std::string ansi(entry.name.size() * 2 + 1, '\0');
-    if (!PosixUtf8ToAnsi(entry.name.c_str(), &ansi[0], ansi.size())) {
-      *error = LineError(lineNumber, "the name is not valid UTF-8 or has a character that code page 932 lacks: " + entry.name);
-      return false;
-    }
-    ansi.resize(ansi.find('\0'));
-    if (ansi.size() > LongestPackageName) {
-      *error = LineError(lineNumber, "the name is " + std::to_string(ansi.size()) +
-                                         " bytes in code page 932; at most " +
-                                         std::to_string(LongestPackageName) + " fit below the product folder");
-      return false;
-    }
-    entry.ansiName = ansi;
-
-    std::string folded = FoldCase(ansi);
-    if (files.count(folded)) {
-      *error = LineError(lineNumber, "the name repeats an earlier entry: " + entry.name);
-      return false;
-    }
-    if (folders.count(folded)) {
-      *error = LineError(lineNumber, "an earlier entry has this name as a folder: " + entry.name);
-      return false;
-    }
-    for (const std::string& folder : FoldersOf(folded)) {
-      if (files.count(folder)) {
-        *error = LineError(lineNumber, "a folder of the name is an earlier entry's file: " + entry.name);
-        return false;
-      }
-      folders.insert(folder);
-    }
-    files.insert(folded);
-    entries->push_back(entry);
+    std::string problem = ParseEntry(line, &entry, &names);
+    if (problem.empty()) entries->push_back(entry);
+    else problems->push_back({lineNumber, problem});
   }
-  return true;
+  return problems->empty();
+}
+
+std::string FormatProblems(const std::string& file, const std::vector<ManifestProblem>& problems) {
+  std::string text;
+  for (const ManifestProblem& problem : problems) {
+    text += file + ":" + std::to_string(problem.line) + ": " + problem.message + "\n";
+  }
+  if (problems.size() >= MostManifestProblems) {
+    text += file + ": stopped after " + std::to_string(MostManifestProblems) + " problems\n";
+  }
+  return text;
 }

@@ -35,10 +35,28 @@ struct ManifestEntry {
   uint64_t lastWrite;     // FILETIME, when hasTime
 };
 
-// Parses the whole manifest. On failure answers false and sets `error` to
-// "line N: what is wrong".
+// What is wrong with one line of a manifest.
+struct ManifestProblem {
+  int line;
+  std::string message;
+};
+
+// Reading stops after this many problems.
+const size_t MostManifestProblems = 20;
+
+// Parses the whole manifest: true with every entry, or false with every problem (up to
+// MostManifestProblems), each with its line; the entries then hold the good lines only.
 bool ParseManifest(const std::string& text, std::vector<ManifestEntry>* entries,
-                   std::string* error);
+                   std::vector<ManifestProblem>* problems);
+
+// "FILE:LINE: message" lines, and one more when the list was cut.
+std::string FormatProblems(const std::string& file, const std::vector<ManifestProblem>& problems);
+
+struct NameSet;
+
+// The checks of an entry's name (entry->name, UTF-8) as ParseManifest makes them, names seen
+// so far in `names`: "" with entry->ansiName set, or what is wrong.
+std::string CheckEntryName(ManifestEntry* entry, NameSet* names);
 
 // FILETIME <-> "YYYY-MM-DDThh:mm:ss[.fffffff]Z". Parsing refuses impossible dates and times
 // and anything before 1601 or after 9999.
