@@ -20,7 +20,7 @@ cache=${ZARPO_VM32_CACHE:-/var/cache/zarpo-vm32}
 # What the guest holds. Changing the list (or the guest's first process below) rebuilds the image.
 packages=(
   linux-image-amd64 initramfs-tools kmod udev mount procps util-linux coreutils
-  locales python3 xvfb xauth x11-utils fonts-ipafont-gothic
+  locales python3 python3-pefile xvfb xauth x11-utils fonts-ipafont-gothic
   wine wine64 wine32:i386
 )
 

@@ -22,7 +22,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "exe"))
-import pe  # noqa: E402
+import check_exe  # noqa: E402
+import pefile  # noqa: E402
 import winerun  # noqa: E402
 import monitor  # noqa: E402
 from winerun import PackageEntry, filetime  # noqa: E402
@@ -153,7 +154,8 @@ class Context:
         if code != 0:
             raise winerun.Failure("swap-package failed with exit code %d" % code)
         key = ("ZIPFILE", "UPDATE", 1041)
-        carried, original = pe.read(path).resources(), pe.read(self.updater).resources()
+        carried = check_exe.resources(pefile.PE(path))
+        original = check_exe.resources(pefile.PE(self.updater))
         if carried.pop(key, None) != package:
             raise winerun.Failure("the swapped program does not carry the package it was given")
         original.pop(key, None)
