@@ -59,10 +59,10 @@ DWORD WithNormal(DWORD value) {
 
 // The stored value. 0 when there is none (or it is in a form this layer does not write, such
 // as Samba's binary one).
-int ReadStored(const char* hostPath, int followLink, DWORD* value) {
+int ReadStored(const char* hostPath, DWORD* value) {
   char text[32];
-  ssize_t n = followLink ? getxattr(hostPath, AttributeName, text, sizeof text - 1)
-                         : lgetxattr(hostPath, AttributeName, text, sizeof text - 1);
+  // Never through a link: the callers have made sure the path names no link.
+  ssize_t n = lgetxattr(hostPath, AttributeName, text, sizeof text - 1);
   if (n <= 0) return 0;
   text[n] = '\0';
   if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return 0;
@@ -83,19 +83,18 @@ DWORD AttributesOf(const struct stat* st, int hasStored, DWORD stored) {
   return WithNormal(value);
 }
 
-DWORD AttributesOfPath(const char* hostPath, const struct stat* st, int followLink) {
+DWORD AttributesOfPath(const char* hostPath, const struct stat* st) {
   DWORD stored = 0;
-  int hasStored = ReadStored(hostPath, followLink, &stored);
+  int hasStored = ReadStored(hostPath, &stored);
   return AttributesOf(st, hasStored, stored);
 }
 
 // Stores `value` (already reduced to what may be set) and mirrors READONLY in a file's mode,
-// through the descriptor when `fd` >= 0. 0 with errno set when the host refuses.
-int StoreAttributes(int fd, const char* hostPath, const struct stat* st, DWORD value) {
+// through the open descriptor. 0 with errno set when the host refuses.
+int StoreAttributes(int fd, const struct stat* st, DWORD value) {
   char text[16];
   int n = snprintf(text, sizeof text, "0x%x", (unsigned)value);
-  int stored = fd >= 0 ? fsetxattr(fd, AttributeName, text, (size_t)n, 0)
-                       : setxattr(hostPath, AttributeName, text, (size_t)n, 0);
+  int stored = fsetxattr(fd, AttributeName, text, (size_t)n, 0);
   int saved = errno;
   if (!S_ISDIR(st->st_mode)) {
     mode_t mode = st->st_mode & 07777;
@@ -105,7 +104,7 @@ int StoreAttributes(int fd, const char* hostPath, const struct stat* st, DWORD v
     } else if (!(mode & WriteBits)) {
       wanted = (mode & 07111) | 0644;
     }
-    if (wanted != mode && (fd >= 0 ? fchmod(fd, wanted) : chmod(hostPath, wanted)) != 0) {
+    if (wanted != mode && fchmod(fd, wanted) != 0) {
       return 0;
     }
   }
@@ -259,7 +258,7 @@ DWORD AttributesOfObject(const Beneath* at, const struct stat* st) {
   if (!IsPlain(st)) return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_DEVICE;
   // The levels up to here are no links, and the last one is none either: reading by path is
   // reading this object.
-  return AttributesOfPath(at->Host, st, 0);
+  return AttributesOfPath(at->Host, st);
 }
 
 // Opens the plain file or folder at the path for changing its attributes: the descriptor, or -1
@@ -310,7 +309,7 @@ int CreateNew(const Beneath* at, int flags, DWORD created) {
   int fd = openat(at->Folder, at->Name, flags | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) == 0) StoreAttributes(fd, at->Host, &st, created);
+  if (fstat(fd, &st) == 0) StoreAttributes(fd, &st, created);
   SetLastError(ERROR_SUCCESS);
   return fd;
 }
@@ -375,7 +374,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
         SetLastError(ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
       }
-      DWORD current = AttributesOfPath(at->Host, &st, 0);
+      DWORD current = AttributesOfPath(at->Host, &st);
       int denied = (current & FILE_ATTRIBUTE_READONLY) && (overwrite || (access & GENERIC_WRITE));
       // Replacing a hidden or system file must ask for those attributes again.
       if (overwrite && (((current & FILE_ATTRIBUTE_HIDDEN) && !(created & FILE_ATTRIBUTE_HIDDEN)) ||
@@ -389,7 +388,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
       int fd = OpenExisting(at, flags, overwrite);
       if (fd < 0) return INVALID_HANDLE_VALUE;
       if (overwrite && fstat(fd, &st) == 0) {
-        StoreAttributes(fd, at->Host, &st, created);  // as on Windows, a lost bit fails nothing
+        StoreAttributes(fd, &st, created);  // as on Windows, a lost bit fails nothing
       }
       SetLastError(creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS
                        ? ERROR_ALREADY_EXISTS
@@ -579,7 +578,7 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   CloseBeneath(&at);
   if (fd < 0) return FALSE;
   DWORD value = WithNormal(attributes & SettableAttributes);
-  int stored = StoreAttributes(fd, at.Host, &st, value);
+  int stored = StoreAttributes(fd, &st, value);
   int saved = errno;
   close(fd);
   if (!stored) return Fail(PosixErrorFromErrno(saved));
@@ -596,7 +595,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR fileName) {
   if (!LookAt(&at, &st)) FailErrno();
   else if (S_ISDIR(st.st_mode)) Fail(ERROR_ACCESS_DENIED);
   else if (at.NamedAsFolder) Fail(ERROR_PATH_NOT_FOUND);
-  else if (S_ISREG(st.st_mode) && (AttributesOfPath(at.Host, &st, 0) & FILE_ATTRIBUTE_READONLY)) {
+  else if (S_ISREG(st.st_mode) && (AttributesOfPath(at.Host, &st) & FILE_ATTRIBUTE_READONLY)) {
     Fail(ERROR_ACCESS_DENIED);
   } else if (unlinkat(at.Folder, at.Name, 0) != 0) FailErrno();
   else done = TRUE;
@@ -623,7 +622,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
   if (at.IsRoot) Fail(ERROR_ACCESS_DENIED);  // never the drive's own folder
   else if (!LookAt(&at, &st)) FailErrno();
   else if (!S_ISDIR(st.st_mode)) Fail(ERROR_DIRECTORY);
-  else if (AttributesOfPath(at.Host, &st, 0) & FILE_ATTRIBUTE_READONLY) Fail(ERROR_ACCESS_DENIED);
+  else if (AttributesOfPath(at.Host, &st) & FILE_ATTRIBUTE_READONLY) Fail(ERROR_ACCESS_DENIED);
   else if (unlinkat(at.Folder, at.Name, AT_REMOVEDIR) != 0) {
     Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : PosixErrorFromErrno(errno));
   } else {
