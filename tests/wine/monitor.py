@@ -98,11 +98,7 @@ def failed_append(ctx, sandbox):
 
 def monitor(ctx):
     with ctx.sandbox("monitor") as sandbox:
-        sandbox.start_display()
-        # The box of a failed /append is not checked here for now: under load the dialog driver
-        # and that box miss each other now and then (the driver sees no box, or the monitor
-        # never ends), which made the whole scenario fail at random. failed_append() stays for
-        # when that race is understood.
+        failed_append(ctx, sandbox)
         sandbox.start_monitor(ctx.tool("DebugMonitor"))
         drive = Driver(sandbox, ctx.tool("monitor-driver"))
         lines = encoded(LINES)
@@ -198,7 +194,6 @@ def take_picture(tools, template, path):
         # No window manager runs on the display: Wine draws the title bar itself.
         with open(os.path.join(sandbox.prefix, "user.reg"), "a", encoding="ascii") as reg:
             reg.write('\n[Software\\\\Wine\\\\X11 Driver] 1700000000\n"Managed"="N"\n')
-        sandbox.start_display()
         sandbox.start_monitor(os.path.join(tools, "DebugMonitor.exe"))
         drive = Driver(sandbox, os.path.join(tools, "monitor-driver.exe"))
         drive.run("--command", "timestamps")

@@ -177,9 +177,8 @@ class Context:
     def begin(self, sandbox):
         """Display and monitor for a sandbox, started once, before its first Wine program that
         may need them; the drive types are checked on the way."""
-        if sandbox.display is not None:
+        if sandbox.monitor is not None:
             return
-        sandbox.start_display()
         letters = sorted(sandbox.drives)
         if letters:
             _, out = sandbox.run("stat", self.tool("stat"), "--drive-type",

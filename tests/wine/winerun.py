@@ -90,19 +90,36 @@ def windows_path(path):
 
 
 class Process:
-    """A started process with a bounded wait."""
+    """A started process with a bounded wait. Its standard output (when kept) and standard
+    error go to files, not pipes: the Wine system processes a program starts (services,
+    devices, the desktop) inherit its descriptors and outlive it while the sandbox's server
+    runs, so a pipe would never reach its end."""
 
-    def __init__(self, name, args, env, stdout=subprocess.DEVNULL):
+    def __init__(self, name, args, env, folder, keep_stdout=False):
         self.name = name
-        self.popen = subprocess.Popen(args, env=env, stdout=stdout, stderr=subprocess.PIPE,
-                                      start_new_session=True)
+        base = tempfile.mkstemp(prefix=name + "-", dir=folder)
+        os.close(base[0])
+        self.err_path = base[1] + ".err"
+        self.out_path = base[1] + ".out" if keep_stdout else None
+        os.remove(base[1])
+        with open(self.err_path, "wb") as err, \
+                open(self.out_path or os.devnull, "wb") as out:
+            self.popen = subprocess.Popen(args, env=env, stdout=out, stderr=err,
+                                          start_new_session=True)
 
     def wait(self, timeout):
+        """(exit code, standard output or None, standard error) once the process has ended."""
         timeout = scaled(timeout)
         try:
-            out, err = self.popen.communicate(timeout=timeout)
+            self.popen.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             raise Failure("%s did not end within %d s" % (self.name, timeout))
+        out = None
+        if self.out_path:
+            with open(self.out_path, "rb") as f:
+                out = f.read()
+        with open(self.err_path, "rb") as f:
+            err = f.read()
         return self.popen.returncode, out, err
 
     def end(self):
@@ -123,6 +140,8 @@ class Sandbox:
         self.prefix = os.path.join(self.root, "prefix")
         self.failed = failed
         self.processes = []
+        self.server_started = False
+        self.monitor = None
         self.display = None
         self.xvfb = None
         self.trace_path = os.path.join(self.root, "trace.txt")
@@ -164,7 +183,7 @@ class Sandbox:
         """Drive `letter` as a folder of the sandbox, of Wine's drive type `kind` ("floppy":
         removable, "hd": fixed). Must come before the first Wine process starts, since Wine
         reads drive types once, when its server starts."""
-        if self.processes:
+        if self.server_started:
             raise Failure("drives must be mapped before Wine starts")
         folder = os.path.join(self.root, "drive-" + letter)
         os.makedirs(folder, exist_ok=True)
@@ -179,7 +198,10 @@ class Sandbox:
     # Processes ------------------------------------------------------------------------------
 
     def start_display(self, timeout=20):
-        """Xvfb on a display number of its own choosing (reported through -displayfd)."""
+        """Xvfb on a display number of its own choosing (reported through -displayfd); once
+        per sandbox."""
+        if self.display is not None:
+            return
         timeout = scaled(timeout)
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
@@ -206,14 +228,33 @@ class Sandbox:
             raise Failure("Xvfb reported no display number")
         self.display = ":" + number.decode().strip()
 
-    def start(self, name, exe, *args, stdout=subprocess.DEVNULL):
-        process = Process(name, [WINE, exe] + list(args), self.env(), stdout=stdout)
+    def start_server(self, timeout=30):
+        """The prefix's wineserver, kept running until close(). Debian's Wine gives each
+        server a directory of its own under /tmp and leaves its name in a file for the clients.
+        When two processes start at once in a prefix with no server, each starts one and
+        writes that file, and the loser ends at once ("chdir to /tmp/wine-…/server-…"). The
+        same happens to a process that starts while a server whose last client has gone is
+        ending. One persistent server, started before any process, leaves no such moment.
+        `wineserver -p` returns once its socket is ready.
+
+        The display comes first: the desktop process, which lives as long as the server, takes
+        its display from the first program that needs one, a console program included."""
+        if self.server_started:
+            return
+        self.start_display()
+        subprocess.run([WINESERVER, "-p"], env=self.env(), timeout=scaled(timeout), check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.server_started = True
+
+    def start(self, name, exe, *args, keep_stdout=False):
+        self.start_server()
+        process = Process(name, [WINE, exe] + list(args), self.env(), self.root, keep_stdout)
         self.processes.append(process)
         return process
 
     def run(self, name, exe, *args, timeout=60):
         """Runs a console program to its end; its exit code and standard output."""
-        process = self.start(name, exe, *args, stdout=subprocess.PIPE)
+        process = self.start(name, exe, *args, keep_stdout=True)
         code, out, err = process.wait(timeout)
         return code, out
 
@@ -225,6 +266,7 @@ class Sandbox:
                  timeout, "the DebugMonitor window")
         if process.popen.poll() is not None:
             raise Failure("DebugMonitor ended at once (exit code %d)" % process.popen.returncode)
+        self.monitor = process
         return process
 
     def start_driver(self, driver_exe, count, answers=(), timeout=60):
