@@ -277,6 +277,71 @@ TEST(PosixLookup, CopiedTextMatchesTheConverter) {
   EXPECT_STREQ(data.cFileName, "sub");
 }
 
+// The built-in tables convert as the C library's converter does, code by code: every byte,
+// every lead and trail pair, every code point of the Basic Multilingual Plane, and the UTF-8
+// forms the converter refuses.
+TEST(PosixLookup, TablesConvertAsTheConverterDoes) {
+  struct Reference {
+    iconv_t cd;
+    std::string operator()(const std::string& text) {
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      char out[16];
+      char* in = const_cast<char*>(text.data());
+      size_t inLeft = text.size();
+      char* o = out;
+      size_t outLeft = sizeof out;
+      if (iconv(cd, &in, &inLeft, &o, &outLeft) == (size_t)-1) return "<invalid>";
+      return std::string(out, sizeof out - outLeft);
+    }
+  };
+  Reference toUtf8{iconv_open("UTF-8", "CP932")}, toAnsi{iconv_open("CP932", "UTF-8")};
+  ASSERT_NE(toUtf8.cd, (iconv_t)-1);
+  ASSERT_NE(toAnsi.cd, (iconv_t)-1);
+  auto ours = [](int (*convert)(const char*, char*, size_t), const std::string& text) {
+    char out[16];
+    return convert(text.c_str(), out, sizeof out) ? std::string(out) : std::string("<invalid>");
+  };
+  int differences = 0;
+  auto compare = [&](Reference& reference, int (*convert)(const char*, char*, size_t),
+                     const std::string& text) {
+    std::string want = reference(text), got = ours(convert, text);
+    if (want != got && ++differences <= 10) {
+      std::string hex;
+      for (unsigned char c : text) hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
+      ADD_FAILURE() << hex << ": converter " << want << ", tables " << got;
+    }
+  };
+  for (int lead = 1; lead < 0x100; ++lead) {
+    compare(toUtf8, PosixAnsiToUtf8, std::string(1, (char)lead));
+    if (lead >= 0x80)
+      for (int trail = 1; trail < 0x100; ++trail)
+        compare(toUtf8, PosixAnsiToUtf8, std::string{(char)lead, (char)trail});
+  }
+  for (unsigned code = 1; code < 0x10000; ++code) {
+    if (code >= 0xD800 && code <= 0xDFFF) continue;
+    std::string utf8 = code < 0x80 ? std::string(1, (char)code)
+                       : code < 0x800 ? std::string{(char)(0xC0 | code >> 6), (char)(0x80 | (code & 0x3F))}
+                       : std::string{(char)(0xE0 | code >> 12), (char)(0x80 | ((code >> 6) & 0x3F)),
+                                     (char)(0x80 | (code & 0x3F))};
+    compare(toAnsi, PosixUtf8ToAnsi, utf8);
+  }
+  const char* refused[] = {"\x80", "\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xED\xA0\x80",
+                           "\xE3\x81", "\xF0\x9F\x98\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80",
+                           "\xE3\x81\x82\xFF", "a\xE3"};
+  for (const char* text : refused) compare(toAnsi, PosixUtf8ToAnsi, text);
+  EXPECT_EQ(differences, 0);
+  iconv_close(toUtf8.cd);
+  iconv_close(toAnsi.cd);
+
+  // What does not fit is refused, the NUL counted, a double-byte character never cut in two.
+  char out[3];
+  EXPECT_FALSE(PosixUtf8ToAnsi("a\xE3\x81\x82", out, sizeof out));
+  EXPECT_STREQ(out, "");
+  EXPECT_TRUE(PosixUtf8ToAnsi("\xE3\x81\x82", out, sizeof out));
+  EXPECT_STREQ(out, "\x82\xA0");
+  EXPECT_FALSE(PosixAnsiToUtf8("\x82\xA0", out, sizeof out));
+}
+
 // Transfers learn from the host's refusal what was wrong with the handle; the answers are the
 // ones a look beforehand gives.
 TEST(PosixLookup, HandleErrorsOfTransfers) {
