@@ -5,7 +5,6 @@
 // the host's byte order nor reads a misaligned integer. Every bound is checked by subtraction
 // from what is left, never by adding to an offset, so 32-bit lengths near 0xFFFFFFFF cannot
 // wrap around.
-#include <stdlib.h>
 #include <string.h>
 #include <zlib.h>
 
@@ -43,9 +42,10 @@ PackageOutcome UnpackPackage(const BYTE* resource, DWORD available, Package* pac
     return PackageBad;
   }
 
-  // One byte for an empty package, so that a successful allocation is never mistaken for a
-  // failed one (malloc(0) may answer NULL).
-  BYTE* data = (BYTE*)malloc(header.UnpackedLength ? header.UnpackedLength : 1);
+  // Pages straight from the system: the buffer is written once, front to back, by the inflate,
+  // and no heap would reuse it. One byte for an empty package (VirtualAlloc refuses 0).
+  BYTE* data = (BYTE*)VirtualAlloc(nullptr, header.UnpackedLength ? header.UnpackedLength : 1,
+                                   MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (!data) return PackageBad;
   package->Data = data;
   package->Length = header.UnpackedLength;
@@ -60,7 +60,7 @@ PackageOutcome UnpackPackage(const BYTE* resource, DWORD available, Package* pac
 }
 
 void ClosePackage(Package* package) {
-  free(package->Data);
+  if (package->Data) VirtualFree(package->Data, 0, MEM_RELEASE);
   package->Data = nullptr;
   package->Length = 0;
 }

@@ -34,6 +34,7 @@ typedef unsigned int UINT;
 typedef char CHAR;
 typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
+typedef size_t SIZE_T;
 typedef intptr_t LONG_PTR;
 typedef LONG_PTR LPARAM;
 typedef UINT_PTR WPARAM;
@@ -211,6 +212,15 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
 LPVOID WINAPI LockResource(HGLOBAL data);
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
+
+// Memory: committed, zero-filled pages (the one form the program asks for: no address of its
+// own, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE; released whole with MEM_RELEASE and size 0).
+#define MEM_COMMIT 0x1000
+#define MEM_RESERVE 0x2000
+#define MEM_RELEASE 0x8000
+#define PAGE_READWRITE 0x04
+LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
+BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 
 // Drives and volumes.
 UINT WINAPI GetDriveTypeA(LPCSTR rootPath);

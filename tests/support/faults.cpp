@@ -24,6 +24,8 @@ struct Plan {
 };
 
 Plan CurrentPlan;
+// Buffers VirtualAlloc gave and VirtualFree has not taken back, over the whole process.
+int LiveBuffers = 0;
 std::vector<const char*> CallLog;
 std::vector<std::string> CallDetails;
 std::vector<std::string> TraceLines;
@@ -97,6 +99,8 @@ void FaultDisarm() { CurrentPlan.armed = false; }
 
 int FaultFired() { return CurrentPlan.fired; }
 
+int FaultLiveBuffers() { return LiveBuffers; }
+
 int FaultCalls(const char* name) {
   if (name == nullptr) return static_cast<int>(CallLog.size());
   int count = 0;
@@ -163,6 +167,29 @@ LRESULT WINAPI __real_SendMessageA(HWND, UINT, WPARAM, LPARAM);
 int WINAPI __real_MessageBoxA(HWND, LPCSTR, LPCSTR, UINT);
 HINSTANCE WINAPI __real_ShellExecuteA(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int);
 UINT WINAPI __real_SetErrorMode(UINT);
+LPVOID WINAPI __real_VirtualAlloc(LPVOID, SIZE_T, DWORD, DWORD);
+BOOL WINAPI __real_VirtualFree(LPVOID, SIZE_T, DWORD);
+
+LPVOID WINAPI __wrap_VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
+  if (ShouldFail("VirtualAlloc")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  LPVOID buffer = __real_VirtualAlloc(address, size, type, protect);
+  if (buffer) LiveBuffers++;
+  return buffer;
+}
+
+// A failed release keeps the buffer, as the system would.
+BOOL WINAPI __wrap_VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
+  if (ShouldFail("VirtualFree")) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  BOOL released = __real_VirtualFree(address, size, type);
+  if (released) LiveBuffers--;
+  return released;
+}
 
 BOOL WINAPI __wrap_FindClose(HANDLE findHandle) {
   if (ShouldFail("FindClose")) {

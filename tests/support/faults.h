@@ -75,6 +75,9 @@ void FaultDisarm();
 // How many calls the current plan has failed so far.
 int FaultFired();
 
+// Buffers from VirtualAlloc not yet given back with VirtualFree (not reset by FaultReset).
+int FaultLiveBuffers();
+
 // Wrapped calls since the last FaultReset: of `name`, or of every function for nullptr.
 int FaultCalls(const char* name = nullptr);
 
