@@ -22,8 +22,9 @@ def write_chart(path, results, variants):
     `variants` that the result has."""
     columns = 2 if len(results) > 1 else 1
     rows = (len(results) + columns - 1) // columns
-    figure, axes = plt.subplots(rows, columns, figsize=(6.4 * columns, 0.32 * len(variants) * rows
-                                                        + 1.2 * rows + 0.6), squeeze=False)
+    height = (0.32 * len(variants) + 1.2) * rows + 0.6
+    figure, axes = plt.subplots(rows, columns, figsize=(6.4 * columns, height),
+                                layout="constrained", squeeze=False)
     for ax, r in zip(axes.flat, results):
         shown = [(key, label) for key, label in variants if key in r["variants"]]
         stats = [r["variants"][key] for key, _ in shown]
@@ -50,9 +51,9 @@ def write_chart(path, results, variants):
         ax.set_xlabel("wall time, ms (log scale)", fontsize=9)
     for ax in list(axes.flat)[len(results):]:
         ax.set_visible(False)
-    figure.suptitle("Median wall time over %d rounds, whiskers from min to max; blue: the "
-                    "program, grey: our yardsticks, orange: other tools" % results[0]["rounds"],
-                    fontsize=10)
-    figure.tight_layout()
+    rounds = results[0]["rounds"]
+    figure.suptitle("Median wall time over %d round%s, whiskers from min to max; blue: the "
+                    "program, grey: our yardsticks, orange: other tools" % (
+                        rounds, "" if rounds == 1 else "s"), fontsize=10)
     figure.savefig(path, dpi=100)
     plt.close(figure)
