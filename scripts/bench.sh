@@ -1,31 +1,48 @@
 #!/usr/bin/env bash
 # The updater's performance benchmark. Builds the `bench` preset (Release, no sanitizers),
 # generates the synthetic releases (1x, 2x and 4x the size of a real one, and one of 10,000
-# small entries), packs each with our packer, links one program per package, and measures on
-# a tmpfs folder: the in-process floors (inflate + CRC-32; writing the files from memory), a
-# fresh install, a rerun on the up-to-date folder, tar -xzf and cp -a of the same files, and the
-# program's start with no key disk. Writes the tables into docs/performance.md, the chart beside it, and JSON into the
-# work folder.
+# small entries), packs each with our packer and with the archivers a user would take instead
+# (tar | gzip -9, zip -9, 7z -mx=9), links one program per package, and measures on a tmpfs
+# folder, every variant a fresh process, in interleaved rounds: the program's fresh install,
+# its rerun on the up-to-date folder and its start with no key disk; our yardsticks (the floor:
+# read and inflate the package; the limit: that and write the files; writing the files from
+# memory); tar, bsdtar, unzip, pigz | tar, 7z and cp -a of the same files. Writes the tables
+# into docs/performance.md, the chart beside it, and JSON into the work folder.
 #
-#   bash scripts/bench.sh [--repetitions N] [--shapes "1x 2x 4x 10000"] [--keep]
+#   bash scripts/bench.sh [--rounds N] [--shapes "1x 2x 4x 10000"] [--keep]
 #
 # BENCH_WORK names the work folder (default: /dev/shm/zarpo-bench, a tmpfs); it is removed at
-# the end unless --keep is given. Needs strace, tar, gzip and python3 (scripts/setup.sh).
+# the end unless --keep is given. JOBS sets the build's parallel jobs (default 2). Needs
+# strace, gzip, pigz, zip, unzip, bsdtar, 7zz and the system python3 with matplotlib
+# (scripts/setup.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+# The system interpreter: it sees Debian's modules (matplotlib draws the chart).
+python=/usr/bin/python3
 
-repetitions=5
+rounds=7
 shapes="1x 2x 4x 10000"
 keep=0
 while [ $# -gt 0 ]; do
   case "$1" in
-    --repetitions) repetitions=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
     --shapes) shapes=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: bash scripts/bench.sh [--repetitions N] [--shapes LIST] [--keep]" >&2; exit 2 ;;
+    *) echo "usage: bash scripts/bench.sh [--rounds N] [--shapes LIST] [--keep]" >&2; exit 2 ;;
   esac
 done
+
+for tool in strace tar gzip pigz zip unzip bsdtar 7zz cp "$python"; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "bench: $tool is missing; run scripts/setup.sh" >&2
+    exit 1
+  fi
+done
+if ! "$python" -c "import matplotlib" 2>/dev/null; then
+  echo "bench: $python has no matplotlib; run scripts/setup.sh" >&2
+  exit 1
+fi
 
 work=${BENCH_WORK:-/dev/shm/zarpo-bench}
 if [ "$(stat -f -c %T "$(dirname "$work")")" != tmpfs ]; then
@@ -38,14 +55,17 @@ if [ "$keep" = 0 ]; then trap 'rm -rf "$work"' EXIT; fi
 
 build=$root/build/bench
 cmake --preset bench -DZARPO_PACKAGE= >/dev/null
-cmake --build "$build" -j "${JOBS:-2}" --target zarpo-pack bench-floor bench-write-floor >/dev/null
+cmake --build "$build" -j "${JOBS:-2}" --target zarpo-pack bench-floor bench-limit \
+  bench-write-floor >/dev/null
 
 for shape in $shapes; do
   dir=$work/$shape
-  python3 tools/bench/make_release.py --shape "$shape" --out "$dir"
+  "$python" tools/bench/make_release.py --shape "$shape" --out "$dir"
   "$build/tools/zarpo-pack" pack --root "$dir/files" --manifest "$dir/release.manifest" \
     --output "$dir/package.bin"
-  tar -czf "$dir/files.tar.gz" -C "$dir/files" .
+  # The peers' archives, at their best compression as our package is at zlib's.
+  tar -cf - -C "$dir/files" . | gzip -9 >"$dir/files.tar.gz"
+  (cd "$dir/files" && zip -9 -r -q ../files.zip . && 7zz a -mx=9 -bso0 -bsp0 ../files.7z .)
   # The same build folder with another package: only the embed file is recompiled.
   cmake -S "$root" -B "$build" -DZARPO_PACKAGE="$dir/package.bin" >/dev/null
   cmake --build "$build" -j "${JOBS:-2}" --target ZarpoUpdate >/dev/null
@@ -55,7 +75,8 @@ done
 cmake -S "$root" -B "$build" -DZARPO_PACKAGE= >/dev/null
 
 # shellcheck disable=SC2086
-PYTHONDONTWRITEBYTECODE=1 python3 tools/bench/run.py --work "$work" --floor "$build/tools/bench-floor" \
-  --write-floor "$build/tools/bench-write-floor" --shapes $shapes --repetitions "$repetitions" --json "$work/results.json" \
-  --doc docs/performance.md --chart docs/performance.png
+PYTHONDONTWRITEBYTECODE=1 "$python" tools/bench/run.py --work "$work" \
+  --floor "$build/tools/bench-floor" --limit "$build/tools/bench-limit" \
+  --write-floor "$build/tools/bench-write-floor" --shapes $shapes --rounds "$rounds" \
+  --json "$work/results.json" --doc docs/performance.md --chart docs/performance.png
 if [ "$keep" = 1 ]; then cp "$work/results.json" "$root/build/bench/results.json"; fi

@@ -2,7 +2,9 @@
 # Installs every Debian package this project needs to build and test, and generates the
 # Japanese locale the Wine runs depend on. The Japanese font lets Wine draw the texts of the
 # message boxes and of DebugMonitor as a Japanese Windows would (without it every character is
-# an empty box); xwd takes the pictures of the monitor under Xvfb.
+# an empty box); xwd takes the pictures of the monitor under Xvfb. The benchmark
+# (scripts/bench.sh) weighs the program against the archivers a user would take instead and
+# draws its chart with matplotlib (under the system's python3).
 # Idempotent; run as root (or with sudo available).
 set -euo pipefail
 
@@ -14,6 +16,7 @@ packages=(
   wine64 xvfb xauth x11-utils x11-apps locales
   fonts-ipafont-gothic
   attr file python3 python3-pefile strace osslsigncode openssl
+  python3-matplotlib pigz zip unzip libarchive-tools 7zip
   gcc-multilib g++-multilib lib32z1-dev libicu-dev:i386 libssl-dev:i386 qemu-user
   qemu-system-x86 mmdebstrap e2fsprogs
 )

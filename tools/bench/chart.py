@@ -1,107 +1,59 @@
-"""The benchmark's chart: grouped bars of the time of each phase per package, written as a PNG
-with nothing but the standard library (zlib for the image data, a 5x7 bitmap font for labels),
-so that the benchmark needs no plotting package."""
+"""The benchmark's chart: one panel per package, the median wall time of every variant as a
+bar with whiskers from the fastest to the slowest round, on a log scale (the variants of one
+package range from a few milliseconds to over a second). Drawn with matplotlib."""
 
-import struct
-import zlib
+import matplotlib
 
-# 5x7 glyphs, one string of 7 rows of 5 bits per character.
-FONT = {
-    "0": "01110100011001110101110011000101110", "1": "00100011000010000100001000010001110",
-    "2": "01110100010000100010001000100011111", "3": "11111000100010000010000011000101110",
-    "4": "00010001100101010010111110001000010", "5": "11111100001111000001000011000101110",
-    "6": "00110010001000011110100011000101110", "7": "11111000010001000100010000100001000",
-    "8": "01110100011000101110100011000101110", "9": "01110100011000101111000010001001100",
-    "x": "00000000001000101010001000101010001", "m": "00000000001101010101101011000110001",
-    "s": "00000000000111010000011100000111110", "a": "00000000000111000001011111000101111",
-    "b": "10000100001011011001100011000111110", "c": "00000000000111010000100001000101110",
-    "d": "00001000010110110011100011000101111", "e": "00000000000111010001111111000001110",
-    "f": "00110010010100011100010000100001000", "h": "10000100001011011001100011000110001",
-    "i": "00100000000110000100001000010001110", "l": "01100001000010000100001000010001110",
-    "n": "00000000001011011001100011000110001", "o": "00000000000111010001100011000101110",
-    "p": "00000000001111010001111101000010000", "r": "00000000001011011001100001000010000",
-    "t": "01000010001110001000010000100100110", "u": "00000000001000110001100011001101101",
-    "y": "00000000001000110001011110000101110", "k": "10000100001001010100110001010010010",
-    "g": "00000011111000110001011110000101110", "w": "00000000001000110001101011010101010",
-    "-": "00000000000000011111000000000000000", "(": "00010001000100001000010000010000010",
-    ")": "01000001000001000010000100010001000", ".": "00000000000000000000000000110001100",
-    " ": "00000000000000000000000000000000000", "/": "00000000010001000100010001000000000",
-    "+": "00000001000010011111001000010000000", "z": "00000000001111100010001000100011111",
-}
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
 
-COLOURS = [(90, 90, 90), (31, 119, 180), (44, 160, 44), (255, 127, 14), (148, 103, 189),
-           (214, 39, 40), (188, 189, 34)]
-PHASES = [("floor", "(a) floor"), ("fresh", "(b) fresh"), ("rerun", "(c) rerun"),
-          ("tar", "(d) tar -xzf"), ("copy", "(e) cp -a"), ("write", "(e2) write"),
-          ("start", "start")]
+# The program's own runs, our yardsticks, and what a user would do instead.
+PROGRAM = {"fresh", "rerun", "start"}
+YARDSTICKS = {"floor", "limit", "write"}
+COLOURS = {"program": "#1f77b4", "yardstick": "#7f7f7f", "peer": "#ff7f0e"}
 
 
-class Canvas:
-    def __init__(self, width, height):
-        self.width, self.height = width, height
-        self.pixels = bytearray(b"\xff" * (width * height * 3))
-
-    def rect(self, x0, y0, x1, y1, colour):
-        x0, x1 = max(0, min(x0, x1)), min(self.width, max(x0, x1))
-        y0, y1 = max(0, min(y0, y1)), min(self.height, max(y0, y1))
-        row = bytes(colour) * (x1 - x0)
-        for y in range(y0, y1):
-            start = (y * self.width + x0) * 3
-            self.pixels[start:start + len(row)] = row
-
-    def text(self, x, y, text, colour=(0, 0, 0), scale=2):
-        for ch in text:
-            glyph = FONT.get(ch, FONT[" "])
-            for row in range(7):
-                for col in range(5):
-                    if glyph[row * 5 + col] == "1":
-                        self.rect(x + col * scale, y + row * scale, x + (col + 1) * scale,
-                                  y + (row + 1) * scale, colour)
-            x += 6 * scale
-
-    def png(self):
-        raw = b"".join(b"\0" + bytes(self.pixels[y * self.width * 3:(y + 1) * self.width * 3])
-                       for y in range(self.height))
-
-        def chunk(kind, data):
-            return (struct.pack(">I", len(data)) + kind + data +
-                    struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-        return (b"\x89PNG\r\n\x1a\n" +
-                chunk(b"IHDR", struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)) +
-                chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+def kind(key):
+    return "program" if key in PROGRAM else "yardstick" if key in YARDSTICKS else "peer"
 
 
-def write_chart(path, results):
-    """Bars of each phase's median time (ms) for each package in `results` (run.py's records)."""
-    width, height = 1100, 420
-    left, bottom, top = 70, 360, 60
-    canvas = Canvas(width, height)
-    canvas.text(left, 16, "time per phase (ms) per package")
-    peak = max(r[key] for r in results for key, _ in PHASES)
-    step = 10 ** len(str(int(peak * 1000))) / 10
-    while peak * 1000 / step > 8:
-        step *= 2
-    scale = (bottom - top) / (peak * 1000)
-    tick = 0
-    while tick <= peak * 1000:
-        y = bottom - int(tick * scale)
-        canvas.rect(left - 4, y, width - 20, y + 1, (220, 220, 220))
-        canvas.text(4, y - 7, "%d" % tick, scale=2)
-        tick += step
-    canvas.rect(left, top - 10, left + 1, bottom, (0, 0, 0))
-    canvas.rect(left, bottom, width - 20, bottom + 1, (0, 0, 0))
-    group = (width - 20 - left) // len(results)
-    bar = (group - 20) // len(PHASES)
-    for i, r in enumerate(results):
-        x = left + 10 + i * group
-        for j, (key, _) in enumerate(PHASES):
-            canvas.rect(x + j * bar, bottom - int(r[key] * 1000 * scale), x + (j + 1) * bar - 2,
-                        bottom, COLOURS[j])
-        canvas.text(x, bottom + 10, "%s %d" % (r["shape"], r["entries"]), scale=2)
-    x = left
-    for j, (_, label) in enumerate(PHASES):
-        canvas.rect(x, 40, x + 12, 52, COLOURS[j])
-        canvas.text(x + 16, 40, label, scale=2)
-        x += 16 + len(label) * 12 + 14
-    with open(path, "wb") as f:
-        f.write(canvas.png())
+def write_chart(path, results, variants):
+    """Writes the PNG `path`: a panel for each result of run.py, a bar for each (key, label) of
+    `variants` that the result has."""
+    columns = 2 if len(results) > 1 else 1
+    rows = (len(results) + columns - 1) // columns
+    height = (0.32 * len(variants) + 1.2) * rows + 0.6
+    figure, axes = plt.subplots(rows, columns, figsize=(6.4 * columns, height),
+                                layout="constrained", squeeze=False)
+    for ax, r in zip(axes.flat, results):
+        shown = [(key, label) for key, label in variants if key in r["variants"]]
+        stats = [r["variants"][key] for key, _ in shown]
+        medians = [s["median"] * 1000 for s in stats]
+        below = [(s["median"] - s["min"]) * 1000 for s in stats]
+        above = [(s["max"] - s["median"]) * 1000 for s in stats]
+        y = range(len(shown))
+        ax.barh(y, medians, xerr=[below, above], capsize=2.5, height=0.7,
+                color=[COLOURS[kind(key)] for key, _ in shown], error_kw={"elinewidth": 1})
+        ax.set_xscale("log")
+        low = min(s["min"] for s in stats) * 1000
+        high = max(s["max"] for s in stats) * 1000
+        ax.set_xlim(low / 2, high * 3)
+        for i, s in enumerate(stats):
+            median = s["median"] * 1000
+            ax.text(s["max"] * 1000 * 1.12, i, ("%.0f" if median >= 10 else "%.1f") % median,
+                    va="center", fontsize=8)
+        ax.set_yticks(list(y), [label for _, label in shown], fontsize=9)
+        ax.invert_yaxis()
+        ax.grid(axis="x", alpha=0.3)
+        ax.set_axisbelow(True)
+        ax.set_title("%s: %d entries, %.1f MB unpacked" % (r["shape"], r["entries"],
+                                                          r["unpacked"] / 1e6), fontsize=10)
+        ax.set_xlabel("wall time, ms (log scale)", fontsize=9)
+    for ax in list(axes.flat)[len(results):]:
+        ax.set_visible(False)
+    rounds = results[0]["rounds"]
+    figure.suptitle("Median wall time over %d round%s, whiskers from min to max; blue: the "
+                    "program, grey: our yardsticks, orange: other tools" % (
+                        rounds, "" if rounds == 1 else "s"), fontsize=10)
+    figure.savefig(path, dpi=100)
+    plt.close(figure)

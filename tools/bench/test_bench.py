@@ -1,8 +1,12 @@
 """Tests of the benchmark's own scripts: the synthetic releases have the promised shape, the
-strace reading counts what it should, and the chart is a PNG that decodes to its size."""
+strace reading counts what it should, the rounds rotate, the statistics and the goals come out
+right, the chart is a PNG that matplotlib drew, and the yardsticks read a package as the
+program does (BENCH_FLOOR and BENCH_LIMIT name them; the tests of them are skipped without)."""
 
+import json
 import os
 import struct
+import subprocess
 import tempfile
 import unittest
 import zlib
@@ -95,70 +99,149 @@ class StraceTest(unittest.TestCase):
         # The creating open and the successful fsetxattr; not the failed setxattr or the read.
         self.assertEqual(len(parsed["changes"]), 2)
 
-    def test_goals_judge_each_limit(self):
-        # Writing from memory (e2) is judged; cp -a (e) only shown, second, when asked for.
-        record = {"fresh": 1.0, "floor": 0.5, "copy": 0.5, "write": 0.45, "tar": 0.9,
-                  "rerun": 0.6, "start": 0.1, "rerun_file_bytes": 0, "rerun_changes": 0,
-                  "unpacked": 10 << 20, "stored": 2 << 20, "fresh_rss_kib": 15000,
-                  "rerun_rss_kib": 16 * 1024}
-        met = [measured <= limit for _, _, measured, limit in run.goals(record)]
-        self.assertEqual(met, [True, False, True, True, True, True])
-        record["write"] = 0.4  # 1.10 x (0.5 + 0.4) = 0.99 < 1.0
-        record["rerun_file_bytes"] = 1
-        record["rerun_rss_kib"] = 16 * 1024 + 1
-        met = [measured <= limit for _, _, measured, limit in run.goals(record)]
-        self.assertEqual(met, [False, False, True, False, True, False])
-        shown = run.goals(record, reference=True)
-        self.assertEqual(len(shown), 7)
-        self.assertIn("(e)", shown[1][0])
-        self.assertAlmostEqual(shown[1][3], 1.10 * (0.5 + 0.5))
-        self.assertIn("(e2)", shown[0][0])
 
-    def test_tables_show_both_yardsticks_and_mark_the_reference(self):
-        record = {"shape": "1x", "entries": 67, "unpacked": 10 << 20, "stored": 2 << 20,
-                  "fresh": 1.0, "floor": 0.5, "copy": 0.2, "write": 0.4, "tar": 1.2,
-                  "rerun": 0.6, "start": 0.1, "rerun_file_bytes": 0, "rerun_changes": 0,
-                  "fresh_rss_kib": 15000, "rerun_rss_kib": 15000, "calls_start": 100,
-                  "calls_fresh": 1440, "calls_rerun": 435, "top_fresh": [("openat", 9)],
-                  "top_rerun": [("openat", 3)], "repetitions": 5}
-        text = run.tables([record], {"date": "d", "summary": "s"}, "bash scripts/bench.sh")
-        self.assertIn("| (e) cp -a | (e2) write | start |", text)
-        self.assertIn("| 1x | 67 | 10485760 | 2097152 | 500.0 | 1000.0 | 600.0 | 1200.0 | "
-                      "200.0 | 400.0 | 100.0 |", text)
-        # Judged against e2: 1000 > 990 missed; against cp -a 1000 > 770, shown as over only.
-        self.assertIn("| 1x | (b) <= 1.10 x ((a) + (e2)) | 1000.0 ms | 990.0 ms | **missed** |",
-                      text)
-        self.assertIn("| (b) <= 1.10 x ((a) + (e)), for reference | 1000.0 ms | 770.0 ms | (over) |",
-                      text)
-        self.assertIn("| 1x | 1.11 | 1.43 | 0.83 | 1.00 | 15000 | 15000 |", text)
+
+def record(shape="1x", **medians):
+    """A result of run.py whose variants have the given median seconds (others 0.1 s)."""
+    variants = {}
+    for key in run.KEYS:
+        m = medians.get(key, 0.1)
+        variants[key] = {"median": m, "min": m * 0.9, "max": m * 1.2, "cpu": m * 0.8,
+                         "rss_kib": 15000}
+    return {"shape": shape, "entries": 67, "unpacked": 10 << 20, "stored": 2 << 20,
+            "rounds": 7, "variants": variants, "rerun_file_bytes": 0, "rerun_changes": 0,
+            "calls_start": 100, "calls_fresh": 1440, "calls_rerun": 435,
+            "top_fresh": [("openat", 9)], "top_rerun": [("openat", 3)]}
+
+
+class RoundsTest(unittest.TestCase):
+    def test_each_round_has_every_variant_once_and_starts_one_further(self):
+        n = len(run.KEYS)
+        orders = [run.rotation(run.KEYS, i) for i in range(n + 2)]
+        for i, order in enumerate(orders):
+            self.assertEqual(sorted(order), sorted(run.KEYS))
+            self.assertEqual(order[0], run.KEYS[i % n])
+        # Over n rounds every variant takes every place once.
+        for place in range(n):
+            self.assertEqual(sorted(order[place] for order in orders[:n]), sorted(run.KEYS))
+
+    def test_summary(self):
+        cases = [  # samples (wall, cpu, KiB), median, min, max, median cpu, peak
+            ([(0.3, 0.2, 100), (0.1, 0.05, 300), (0.2, 0.1, 200)], 0.2, 0.1, 0.3, 0.1, 300),
+            ([(0.4, 0.3, 10), (0.1, 0.1, 10), (0.2, 0.2, 30), (0.3, 0.4, 20)],
+             0.25, 0.1, 0.4, 0.25, 30),
+            ([(0.5, 0.6, 7)], 0.5, 0.5, 0.5, 0.6, 7),
+        ]
+        for samples, median, low, high, cpu, peak in cases:
+            with self.subTest(samples=samples):
+                s = run.summary(samples)
+                self.assertAlmostEqual(s["median"], median)
+                self.assertEqual((s["min"], s["max"], s["rss_kib"]), (low, high, peak))
+                self.assertAlmostEqual(s["cpu"], cpu)
+                self.assertEqual(s["walls"], [w for w, _, _ in samples])
+
+
+class GoalsTest(unittest.TestCase):
+    def test_each_goal_judged_on_the_medians(self):
+        memory = ((10 << 20) + (2 << 20) + (4 << 20)) // 1024
+        base = dict(fresh=0.3, rerun=0.25, floor=0.2, limit=0.2, tar=0.3)
+        cases = [  # change, which of the six goals are met
+            ({}, [True] * 6),  # at each limit exactly
+            ({"rerun": 0.2501}, [False, True, True, True, True, True]),
+            ({"limit": 0.19}, [True, False, True, True, True, True]),
+            ({"tar": 0.29}, [True, True, False, True, True, True]),
+            ({"rerun_file_bytes": 1, "rerun_changes": 2}, [True, True, True, False, False, True]),
+            ({"rss": memory + 1}, [True] * 5 + [False]),
+        ]
+        for change, met in cases:
+            with self.subTest(change=change):
+                r = record(**{k: v for k, v in dict(base, **change).items() if k in run.KEYS})
+                r["rerun_file_bytes"] = change.get("rerun_file_bytes", 0)
+                r["rerun_changes"] = change.get("rerun_changes", 0)
+                r["variants"]["rerun"]["rss_kib"] = change.get("rss", memory)
+                self.assertEqual([m <= lim for _, _, m, lim in run.goals(r)], met)
+                self.assertEqual(len(run.missed([r])), met.count(False))
+
+    def test_tables_show_spread_cpu_and_verdicts(self):
+        r = record(fresh=1.0, rerun=0.3, floor=0.2, limit=0.5, tar=0.8)
+        text = run.tables([r, record("10000")], {"date": "d", "summary": "s"}, "bash b.sh")
+        self.assertIn("| variant | 1x | 10000 |", text)
+        self.assertIn("| fresh install | 1000.0 (900.0–1200.0) | 100.0 (90.0–120.0) |", text)
+        self.assertIn("| fresh install | 800.0 | 80.0 |", text)  # the CPU table
+        self.assertIn("| pigz -dc \\| tar -x | 100.0 (90.0–120.0) |", text)
+        self.assertIn("| 1x | rerun <= 1.25 x floor | 300.0 ms | 250.0 ms | **missed** |", text)
+        self.assertIn("| 1x | fresh <= 1.5 x limit | 1000.0 ms | 750.0 ms | **missed** |", text)
+        self.assertIn("| 1x | 1.50 | 2.00 | 1.25 | 15000 | 15000 |", text)
         self.assertIn("| 20.0 | 5.0 | 0 |", text)  # (1440 - 100) / 67 and (435 - 100) / 67
 
 
 class ChartTest(unittest.TestCase):
-    def test_png_decodes_to_its_size(self):
-        results = [{"shape": s, "entries": n, "floor": 0.2, "fresh": 0.3 * i + 0.1, "rerun": 0.25,
-                    "tar": 0.35, "copy": 0.07, "write": 0.05, "start": 0.01}
-                   for i, (s, n) in enumerate([("1x", 67), ("10000", 10000)])]
+    def test_matplotlib_writes_a_png(self):
+        results = [record("1x", fresh=0.26, start=0.004), record("10000", fresh=1.1)]
+        variants = [(key, short) for key, _, short in run.VARIANTS]
         with tempfile.TemporaryDirectory() as out:
             path = os.path.join(out, "c.png")
-            chart.write_chart(path, results)
+            chart.write_chart(path, results, variants)
             with open(path, "rb") as f:
                 data = f.read()
         self.assertEqual(data[:8], b"\x89PNG\r\n\x1a\n")
-        offset, chunks = 8, {}
-        while offset < len(data):
-            length, kind = struct.unpack(">I4s", data[offset:offset + 8])
-            body = data[offset + 8:offset + 8 + length]
-            crc, = struct.unpack(">I", data[offset + 8 + length:offset + 12 + length])
-            self.assertEqual(crc, zlib.crc32(kind + body) & 0xFFFFFFFF)
-            chunks[kind] = body
-            offset += 12 + length
-        width, height = struct.unpack(">II", chunks[b"IHDR"][:8])
-        pixels = zlib.decompress(chunks[b"IDAT"])
-        self.assertEqual(len(pixels), height * (1 + 3 * width))
-        self.assertIn(b"IEND", chunks)
-        # Something was drawn: not every byte of every row is white.
-        self.assertNotEqual(pixels.count(b"\xff"), len(pixels) - height)
+        width, height = struct.unpack(">II", data[16:24])
+        self.assertGreaterEqual((width, height), (1000, 300))
+        self.assertIn(b"Matplotlib", data[:200])
+        self.assertGreater(len(data), 20000)  # text, bars and whiskers, not an empty canvas
+
+
+def body(entries):
+    """The unpacked data of (code page 932 name, data) entries, as zarpo-pack lays it out."""
+    return b"".join(struct.pack("<5I", len(data), 0x20, 0, 0, len(name)) + name + data
+                    for name, data in entries)
+
+
+def package(unpacked, crc_offset=0, extra_length=0):
+    stream = zlib.compress(unpacked, 9)
+    return struct.pack("<3I", 12 + len(stream) + extra_length, len(unpacked),
+                       (zlib.crc32(unpacked) + crc_offset) & 0xFFFFFFFF) + stream
+
+
+@unittest.skipUnless(os.environ.get("BENCH_LIMIT") and os.environ.get("BENCH_FLOOR"),
+                     "BENCH_FLOOR and BENCH_LIMIT name the built yardsticks")
+class YardstickTest(unittest.TestCase):
+    def test_floor_and_limit_read_a_package(self):
+        # The second byte of 表 (0x95 0x5C) is a backslash: names split after converting.
+        entries = [("Zarpo.exe", b"MZ" * 5000), ("Sample\\表紙図面\\表紙01.dwg", b"LINE 1 2\r\n"),
+                   ("Sample\\表紙図面\\空.dwg", b"")]
+        good = body([(n.encode("cp932"), d) for n, d in entries])
+        cases = [  # package, floor succeeds, limit succeeds
+            ("good", package(good), True, True),
+            ("wrong CRC", package(good, crc_offset=1), False, False),
+            ("stored length past the end", package(good, extra_length=1), False, False),
+            # The floor does not walk the entries; the limit must refuse these.
+            ("name past the end", package(good + struct.pack("<5I", 0, 0, 0, 0, 40) + b"x" * 10),
+             True, False),
+            ("header past the end", package(good + bytes(10)), True, False),
+        ]
+        for name, data, floor_ok, limit_ok in cases:
+            with self.subTest(case=name), tempfile.TemporaryDirectory() as out:
+                path = os.path.join(out, "package.bin")
+                with open(path, "wb") as f:
+                    f.write(data)
+                target = os.path.join(out, "t")
+                os.mkdir(target)
+                floor = subprocess.run([os.environ["BENCH_FLOOR"], path], capture_output=True)
+                limit = subprocess.run([os.environ["BENCH_LIMIT"], path, target],
+                                       capture_output=True)
+                self.assertEqual(floor.returncode == 0, floor_ok, floor.stderr)
+                self.assertEqual(limit.returncode == 0, limit_ok, limit.stderr)
+                if floor_ok:
+                    self.assertEqual(json.loads(floor.stdout)["unpacked"],
+                                     len(zlib.decompress(data[12:])))
+                if limit_ok:
+                    written = {}
+                    for parent, _, names in os.walk(target):
+                        for file in names:
+                            with open(os.path.join(parent, file), "rb") as f:
+                                written[os.path.relpath(os.path.join(parent, file), target)] = f.read()
+                    self.assertEqual(written, {n.replace("\\", "/"): d for n, d in entries})
 
 
 if __name__ == "__main__":

@@ -1,0 +1,122 @@
+// bench-limit: the least a fresh install can cost as a process of its own, to weigh the real
+// program's fresh install against. It reads the package file, inflates it into a fresh buffer
+// of the unpacked length with zlib's one-call uncompress, checks its CRC-32, then walks the
+// entries and writes each one out of that buffer below TARGET: the folders a name needs are
+// made once, the file is opened (O_CREAT | O_TRUNC | O_WRONLY), written in one write and
+// closed. No times, no attributes, no checks of what is already there: that is the updater's
+// own work. Names are code page 932 in the package and UTF-8 on the host; one converter is
+// opened for the whole run. Prints nothing; exits 0 when every entry was written.
+//
+//   bench-limit PACKAGE TARGET
+//
+// The package: a 12-byte header (stored length, unpacked length, CRC-32 of the unpacked data;
+// little-endian), then the zlib stream, stored length - 12 bytes. Unpacked, a run of entries:
+// a 20-byte header (data length, attributes, last-write FILETIME as two words, name length),
+// the name (backslashes between levels, no NUL), the data.
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <string>
+#include <unordered_set>
+
+#include "read_file.h"
+
+namespace {
+
+int Fail(const char* what, const char* detail) {
+  fprintf(stderr, "bench-limit: %s%s%s\n", what, detail ? ": " : "", detail ? detail : "");
+  return 1;
+}
+
+// The UTF-8 spelling of a code page 932 name, slashes between levels. The levels are split
+// after converting: the second byte of a double-byte character may be 0x5C.
+bool HostName(iconv_t cd, const unsigned char* name, size_t length, std::string* out) {
+  out->resize(length * 3 + 1);
+  char* in = (char*)name;
+  size_t inLeft = length;
+  char* o = out->data();
+  size_t outLeft = out->size();
+  if (iconv(cd, &in, &inLeft, &o, &outLeft) == (size_t)-1 || inLeft != 0) return false;
+  out->resize(out->size() - outLeft);
+  for (char& c : *out) {
+    if (c == '\\') c = '/';
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const unsigned char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n <= 0) return false;
+    data += n;
+    size -= (size_t)n;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    fprintf(stderr, "usage: bench-limit PACKAGE TARGET\n");
+    return 2;
+  }
+  size_t size = 0;
+  unsigned char* package = ReadFile(argv[1], &size);
+  if (!package || size < 12) return Fail("cannot read a package from", argv[1]);
+  uint32_t stored = ReadLe32(package);
+  uint32_t unpacked = ReadLe32(package + 4);
+  uint32_t checksum = ReadLe32(package + 8);
+  if (stored < 12 || stored > size) return Fail("the stored length does not fit the file", argv[1]);
+
+  unsigned char* data = (unsigned char*)malloc(unpacked ? unpacked : 1);
+  uLongf produced = unpacked;
+  if (!data || uncompress(data, &produced, package + 12, stored - 12) != Z_OK ||
+      produced != unpacked || crc32(0, data, (uInt)produced) != checksum) {
+    return Fail("not a good package", argv[1]);
+  }
+
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == (iconv_t)-1) return Fail("no converter from code page 932", nullptr);
+  const std::string target = argv[2];
+  std::unordered_set<std::string> made;
+  std::string name;
+  size_t at = 0;
+  while (at < unpacked) {
+    if (unpacked - at < 20) return Fail("an entry header runs past the end", nullptr);
+    const unsigned char* header = data + at;
+    uint32_t length = ReadLe32(header);
+    uint32_t nameLength = ReadLe32(header + 16);
+    at += 20;
+    if (nameLength == 0 || nameLength > unpacked - at || length > unpacked - at - nameLength) {
+      return Fail("an entry runs past the end", nullptr);
+    }
+    if (!HostName(cd, data + at, nameLength, &name)) return Fail("a name is not code page 932", nullptr);
+    at += nameLength;
+    std::string path = target + "/" + name;
+    for (size_t slash = path.find('/', target.size() + 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+      std::string folder = path.substr(0, slash);
+      if (made.insert(folder).second && mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+        return Fail(strerror(errno), folder.c_str());
+      }
+    }
+    int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 || !WriteAll(fd, data + at, length) || close(fd) != 0) {
+      return Fail(strerror(errno), path.c_str());
+    }
+    at += length;
+  }
+  iconv_close(cd);
+  free(data);
+  free(package);
+  return 0;
+}
