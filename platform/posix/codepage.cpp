@@ -118,7 +118,9 @@ int PosixUtf8ToAnsi(const char* utf8, char* out, size_t size) {
   size_t n = 0;
   while (*p) {
     uint32_t codePoint = NextOfUtf8(&p);
-    uint32_t code = codePoint == Cp932Invalid ? 0 : codePoint < 0x80 ? codePoint : Cp932Of(codePoint);
+    uint32_t code = codePoint == Cp932Invalid ? 0
+                    : codePoint < 0x80        ? codePoint
+                                              : Cp932Of(codePoint);
     if (code == 0) return Fail(out);
     size_t length = code > 0xFF ? 2 : 1;
     if (n + length >= size) return Fail(out);

@@ -307,7 +307,10 @@ TEST(PosixLookup, TablesConvertAsTheConverterDoes) {
     std::string want = reference(text), got = ours(convert, text);
     if (want != got && ++differences <= 10) {
       std::string hex;
-      for (unsigned char c : text) hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
+      for (unsigned char c : text) {
+        hex += "0123456789ABCDEF"[c >> 4];
+        hex += "0123456789ABCDEF"[c & 15];
+      }
       ADD_FAILURE() << hex << ": converter " << want << ", tables " << got;
     }
   };
@@ -319,14 +322,16 @@ TEST(PosixLookup, TablesConvertAsTheConverterDoes) {
   }
   for (unsigned code = 1; code < 0x10000; ++code) {
     if (code >= 0xD800 && code <= 0xDFFF) continue;
-    std::string utf8 = code < 0x80 ? std::string(1, (char)code)
-                       : code < 0x800 ? std::string{(char)(0xC0 | code >> 6), (char)(0x80 | (code & 0x3F))}
-                       : std::string{(char)(0xE0 | code >> 12), (char)(0x80 | ((code >> 6) & 0x3F)),
-                                     (char)(0x80 | (code & 0x3F))};
+    const char last = (char)(0x80 | (code & 0x3F));
+    std::string utf8 = code < 0x80    ? std::string(1, (char)code)
+                       : code < 0x800 ? std::string{(char)(0xC0 | code >> 6), last}
+                                      : std::string{(char)(0xE0 | code >> 12),
+                                                    (char)(0x80 | ((code >> 6) & 0x3F)), last};
     compare(toAnsi, PosixUtf8ToAnsi, utf8);
   }
-  const char* refused[] = {"\x80", "\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xED\xA0\x80",
-                           "\xE3\x81", "\xF0\x9F\x98\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80",
+  const char* refused[] = {"\x80",         "\xC0\x80",         "\xC1\xBF",
+                           "\xE0\x80\x80", "\xED\xA0\x80",     "\xE3\x81",
+                           "\xF0\x9F\x98\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80",
                            "\xE3\x81\x82\xFF", "a\xE3"};
   for (const char* text : refused) compare(toAnsi, PosixUtf8ToAnsi, text);
   EXPECT_EQ(differences, 0);

@@ -1,9 +1,10 @@
 // bench-floor: the least any updater must spend on a package, as a process of its own, to
 // weigh the real program's rerun against: map the package file (the program reads its package
 // in place from its image), obtain a buffer of the unpacked length as the program does, inflate
-// the stream into it with zlib's one-call uncompress, and take its CRC-32. One run is one repetition, since the program too always runs as a fresh process and
-// pays for fresh pages; the benchmark times the whole process. Prints one JSON object with
-// the lengths and the seconds the inflation and the CRC took inside the process.
+// the stream into it with zlib's one-call uncompress, and take its CRC-32. One run is one
+// repetition, since the program too always runs as a fresh process and pays for fresh pages;
+// the benchmark times the whole process. Prints one JSON object with the lengths and the
+// seconds the inflation and the CRC took inside the process.
 //
 //   bench-floor PACKAGE
 #include <stdint.h>

@@ -1,11 +1,11 @@
 // bench-limit: the least a fresh install can cost as a process of its own, to weigh the real
 // program's fresh install against. It maps the package file, inflates it into a fresh buffer
-// of the unpacked length (taken as the program takes it) with zlib's one-call uncompress, checks its CRC-32, then walks the
-// entries and writes each one out of that buffer below TARGET: the folders a name needs are
-// made once, the file is opened (O_CREAT | O_TRUNC | O_WRONLY), written in one write and
-// closed. No times, no attributes, no checks of what is already there: that is the updater's
-// own work. Names are code page 932 in the package and UTF-8 on the host; one converter is
-// opened for the whole run. Prints nothing; exits 0 when every entry was written.
+// of the unpacked length (taken as the program takes it) with zlib's one-call uncompress,
+// checks its CRC-32, then walks the entries and writes each one out of that buffer below
+// TARGET: the folders a name needs are made once, the file is opened (O_CREAT | O_TRUNC |
+// O_WRONLY), written in one write and closed. No times, no attributes, no checks of what is
+// already there: that is the updater's own work. Names are code page 932 in the package and
+// UTF-8 on the host; one converter is opened for the whole run. Prints nothing; exits 0 when every entry was written.
 //
 //   bench-limit PACKAGE TARGET
 //
