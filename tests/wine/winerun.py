@@ -95,13 +95,11 @@ class Process:
     devices, the desktop) inherit its descriptors and outlive it while the sandbox's server
     runs, so a pipe would never reach its end."""
 
-    def __init__(self, name, args, env, folder, keep_stdout=False):
+    def __init__(self, name, args, env, stem, keep_stdout=False):
+        """`stem`: the path, less its ending, of the files that take the output."""
         self.name = name
-        base = tempfile.mkstemp(prefix=name + "-", dir=folder)
-        os.close(base[0])
-        self.err_path = base[1] + ".err"
-        self.out_path = base[1] + ".out" if keep_stdout else None
-        os.remove(base[1])
+        self.err_path = stem + ".err"
+        self.out_path = stem + ".out" if keep_stdout else None
         with open(self.err_path, "wb") as err, \
                 open(self.out_path or os.devnull, "wb") as out:
             self.popen = subprocess.Popen(args, env=env, stdout=out, stderr=err,
@@ -248,7 +246,8 @@ class Sandbox:
 
     def start(self, name, exe, *args, keep_stdout=False):
         self.start_server()
-        process = Process(name, [WINE, exe] + list(args), self.env(), self.root, keep_stdout)
+        stem = os.path.join(self.root, "%02d-%s" % (len(self.processes) + 1, name))
+        process = Process(name, [WINE, exe] + list(args), self.env(), stem, keep_stdout)
         self.processes.append(process)
         return process
 

@@ -10,7 +10,6 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <zlib.h>
 
 #include <chrono>
 
@@ -21,32 +20,21 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: bench-floor PACKAGE\n");
     return 2;
   }
-  size_t size = 0;
-  const unsigned char* package = MapFile(argv[1], &size);
-  if (!package || size < 12) {
-    fprintf(stderr, "bench-floor: cannot read a package from %s\n", argv[1]);
-    return 1;
-  }
-  uint32_t stored = ReadLe32(package);
-  uint32_t unpacked = ReadLe32(package + 4);
-  uint32_t checksum = ReadLe32(package + 8);
-  if (stored < 12 || stored > size) {
-    fprintf(stderr, "bench-floor: the stored length does not fit the file\n");
+  PackageFile package;
+  if (const char* problem = OpenPackageFile(argv[1], &package)) {
+    fprintf(stderr, "bench-floor: %s: %s\n", problem, argv[1]);
     return 1;
   }
 
   auto start = std::chrono::steady_clock::now();
-  unsigned char* data = UnpackedBuffer(unpacked);
-  uLongf produced = unpacked;
-  int result = data ? uncompress(data, &produced, package + 12, stored - 12) : Z_MEM_ERROR;
-  uLong crc = result == Z_OK ? crc32(0, data, (uInt)produced) : 0;
+  unsigned char* data = InflatePackage(package);
   auto end = std::chrono::steady_clock::now();
-  if (result != Z_OK || produced != unpacked || crc != checksum) {
-    fprintf(stderr, "bench-floor: %s is not a good package\n", argv[1]);
+  if (!data) {
+    fprintf(stderr, "bench-floor: not a good package: %s\n", argv[1]);
     return 1;
   }
-  printf("{\"stored\": %u, \"unpacked\": %u, \"seconds\": %.6f}\n", stored, unpacked,
-         std::chrono::duration<double>(end - start).count());
+  printf("{\"stored\": %u, \"unpacked\": %u, \"seconds\": %.6f}\n", package.Stored,
+         package.Unpacked, std::chrono::duration<double>(end - start).count());
   VirtualFree(data, 0, MEM_RELEASE);
   return 0;
 }

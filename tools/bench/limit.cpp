@@ -22,7 +22,6 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <string>
 #include <unordered_set>
@@ -69,20 +68,11 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: bench-limit PACKAGE TARGET\n");
     return 2;
   }
-  size_t size = 0;
-  const unsigned char* package = MapFile(argv[1], &size);
-  if (!package || size < 12) return Fail("cannot read a package from", argv[1]);
-  uint32_t stored = ReadLe32(package);
-  uint32_t unpacked = ReadLe32(package + 4);
-  uint32_t checksum = ReadLe32(package + 8);
-  if (stored < 12 || stored > size) return Fail("the stored length does not fit the file", argv[1]);
-
-  unsigned char* data = UnpackedBuffer(unpacked);
-  uLongf produced = unpacked;
-  if (!data || uncompress(data, &produced, package + 12, stored - 12) != Z_OK ||
-      produced != unpacked || crc32(0, data, (uInt)produced) != checksum) {
-    return Fail("not a good package", argv[1]);
-  }
+  PackageFile package;
+  if (const char* problem = OpenPackageFile(argv[1], &package)) return Fail(problem, argv[1]);
+  unsigned char* data = InflatePackage(package);
+  if (!data) return Fail("not a good package", argv[1]);
+  const uint32_t unpacked = package.Unpacked;
 
   iconv_t cd = iconv_open("UTF-8", "CP932");
   if (cd == (iconv_t)-1) return Fail("no converter from code page 932", nullptr);

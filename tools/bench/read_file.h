@@ -1,5 +1,5 @@
-// What bench-floor and bench-limit share: the package file and the buffer it is inflated into,
-// both obtained as the program obtains them, and the package's little-endian words.
+// What bench-floor and bench-limit share: the package file, its header, and the buffer it is
+// inflated into, each obtained as the program obtains it.
 #pragma once
 
 #include <fcntl.h>
@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "platform/platform.h"
 
@@ -37,4 +38,37 @@ inline const unsigned char* MapFile(const char* path, size_t* size) {
 inline unsigned char* UnpackedBuffer(uint32_t unpacked) {
   return (unsigned char*)VirtualAlloc(nullptr, unpacked ? unpacked : 1, MEM_COMMIT | MEM_RESERVE,
                                       PAGE_READWRITE);
+}
+
+// A mapped package and its header (12 bytes: stored length, unpacked length, CRC-32).
+struct PackageFile {
+  const unsigned char* Bytes;
+  uint32_t Stored;
+  uint32_t Unpacked;
+  uint32_t Checksum;
+};
+
+// Maps the package at `path` and reads its header: null, or what is wrong with the file.
+inline const char* OpenPackageFile(const char* path, PackageFile* package) {
+  size_t size = 0;
+  package->Bytes = MapFile(path, &size);
+  if (!package->Bytes || size < 12) return "cannot read a package from";
+  package->Stored = ReadLe32(package->Bytes);
+  package->Unpacked = ReadLe32(package->Bytes + 4);
+  package->Checksum = ReadLe32(package->Bytes + 8);
+  if (package->Stored < 12 || package->Stored > size) return "the stored length does not fit";
+  return nullptr;
+}
+
+// The unpacked data in a fresh buffer (one uncompress, then the CRC-32), or null when the
+// package is not good or no buffer was given.
+inline unsigned char* InflatePackage(const PackageFile& package) {
+  unsigned char* data = UnpackedBuffer(package.Unpacked);
+  uLongf produced = package.Unpacked;
+  if (data && uncompress(data, &produced, package.Bytes + 12, package.Stored - 12) == Z_OK &&
+      produced == package.Unpacked && crc32(0, data, (uInt)produced) == package.Checksum) {
+    return data;
+  }
+  if (data) VirtualFree(data, 0, MEM_RELEASE);
+  return nullptr;
 }
