@@ -18,7 +18,7 @@ packages=(
   attr file python3 python3-pefile strace osslsigncode openssl
   python3-matplotlib pigz zip unzip libarchive-tools 7zip
   gcc-multilib g++-multilib lib32z1-dev libicu-dev:i386 libssl-dev:i386 qemu-user
-  qemu-system-x86 mmdebstrap e2fsprogs
+  qemu-system-x86 mmdebstrap e2fsprogs dosfstools mtools exfatprogs
 )
 
 SUDO=""

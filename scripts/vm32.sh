@@ -21,7 +21,7 @@ cache=${ZARPO_VM32_CACHE:-/var/cache/zarpo-vm32}
 packages=(
   linux-image-amd64 initramfs-tools kmod udev mount procps util-linux coreutils
   locales python3 python3-pefile xvfb xauth x11-utils fonts-ipafont-gothic
-  wine wine64 wine32:i386
+  wine wine64 wine32:i386 libasan8 libubsan1
 )
 
 # The guest's first process, kept in the image: mounts what the scenarios need, loads 9p (which
