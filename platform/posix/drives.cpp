@@ -314,6 +314,20 @@ int PosixDriveErrorOfHostPath(const char* hostPath, DWORD* error) {
   return 1;
 }
 
+int PosixWritesThrough(const char* hostPath) {
+  char table[PATH_MAX];
+  size_t length = 0;
+  if (!hostPath || !TableFolder(table, sizeof table, &length)) return 0;
+  if (strncmp(hostPath, table, length) != 0 || hostPath[length] != '/' ||
+      !IsDriveLetter(hostPath[length + 1]) || hostPath[length + 2] != ':') {
+    return 0;
+  }
+  Drive drive;
+  if (!FindLink(hostPath[length + 1], &drive)) return 0;
+  LookUpType(&drive);
+  return drive.Type == DRIVE_REMOVABLE;
+}
+
 extern "C" UINT WINAPI GetDriveTypeA(LPCSTR rootPath) {
   if (!IsDriveRoot(rootPath, 1)) return DRIVE_NO_ROOT_DIR;
   Drive drive;

@@ -19,6 +19,14 @@
 // and fails with ERROR_NOT_SUPPORTED). The medium is looked at only when the extended
 // attribute is refused, so that other file systems pay nothing for it.
 //
+// Removable drives are written through, as Windows writes a USB drive under its default policy
+// ("quick removal"): a file opened for writing there writes synchronously (O_DSYNC), so its
+// data is on the medium before its time is set; SetFileTime, SetFileAttributesA and closing a
+// handle opened for writing sync the file, and creating a file, creating or removing a folder
+// and deleting a file sync the folder that holds it. A stick pulled at any moment then never
+// shows an entry with its final size and time over data that never reached it. Fixed and
+// remote drives are left to the host's cache.
+//
 // Names: FAT and exFAT look names up ignoring case, and FAT also by the short 8.3 alias of a
 // long name and with trailing dots stripped, so the name asked for may lead to an entry of
 // another name. FindFirstFileA reports the entry's own name there, as Windows does, found
@@ -353,6 +361,29 @@ DWORD AttributesOfObject(const Beneath* at, const struct stat* st, int* fat = nu
   return AttributesOfPath(at->Host, st, fat);
 }
 
+// Makes the folder's entries durable: the folder open as O_PATH is opened for reading and
+// synced. 0 with errno set when the medium refuses.
+int SyncFolder(int folder) {
+  int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int synced = fsync(fd) == 0;
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return synced;
+}
+
+// A new folder and the folder holding it, made durable.
+int SyncNewFolder(int parent, const char* name) {
+  int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int synced = fsync(fd) == 0;
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return synced && SyncFolder(parent);
+}
+
 // Opens the plain file or folder at the path for changing its attributes: the descriptor, or -1
 // with the error set. Links and special files are refused without being opened.
 int OpenPlain(const Beneath* at, struct stat* st) {
@@ -428,12 +459,25 @@ int OpenExisting(const Beneath* at, int flags, int overwrite) {
   return fd;
 }
 
+// A file just created on a drive written through: its entry in the folder made durable. The
+// descriptor, or -1 (closed) with errno set when the medium refuses.
+int Created(const Beneath* at, int fd, int writeThrough) {
+  if (fd < 0 || !writeThrough || SyncFolder(at->Folder)) return fd;
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return -1;
+}
+
 HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposition,
                          DWORD flagsAndAttributes) {
   int flags = O_CLOEXEC | O_NOCTTY;
   if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) flags |= O_RDWR;
   else if (access & GENERIC_WRITE) flags |= O_WRONLY;
   else flags |= O_RDONLY;
+  // Writes reach a removable drive's medium before they return (see the top of this file).
+  int writeThrough = (access & GENERIC_WRITE) && PosixWritesThrough(at->Host);
+  if (writeThrough) flags |= O_DSYNC;
   int overwrite =
       creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
   DWORD created = CreatedAttributes(flagsAndAttributes);
@@ -451,7 +495,14 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
   // before, so that what exists decides the answer.
   if (mayCreate) {
     int fd = CreateNew(at, flags, created);
-    if (fd >= 0) return PosixHandleFromFd(fd, PosixFileHandle);
+    if (fd >= 0) {
+      fd = Created(at, fd, writeThrough);
+      if (fd < 0) {
+        FailErrno();
+        return INVALID_HANDLE_VALUE;
+      }
+      return PosixHandleFromFd(fd, PosixFileHandle);
+    }
   }
 
   for (int attempt = 0; attempt < 2; ++attempt) {  // again if the file appears in between
@@ -494,8 +545,9 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
       return INVALID_HANDLE_VALUE;
     }
     int fd = CreateNew(at, flags, created);
+    if (fd < 0 && errno == EEXIST) continue;
+    fd = Created(at, fd, writeThrough);
     if (fd < 0) {
-      if (errno == EEXIST) continue;
       FailErrno();
       return INVALID_HANDLE_VALUE;
     }
@@ -530,10 +582,12 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSEC
 namespace {
 
 // The descriptor behind a file handle that may be used for `wanted` (O_RDONLY or O_WRONLY
-// meaning reading or writing), or -1 with the error set.
-int UsableFd(HANDLE file, int writing) {
+// meaning reading or writing), or -1 with the error set. `*openFlags` (may be NULL) gets the
+// flags it was opened with.
+int UsableFd(HANDLE file, int writing, int* openFlags = nullptr) {
   int fd = PosixFdFromHandle(file, PosixFileHandle);
   int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+  if (openFlags) *openFlags = flags;
   if (flags < 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return -1;
@@ -631,7 +685,8 @@ int TimeForHost(const FILETIME* time, struct timespec* out) {
 // The host keeps no creation time that can be set; a creation time is checked and dropped.
 extern "C" BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creationTime,
                                    const FILETIME* lastAccessTime, const FILETIME* lastWriteTime) {
-  int fd = UsableFd(file, 1);
+  int flags = 0;
+  int fd = UsableFd(file, 1, &flags);
   if (fd < 0) return FALSE;
   struct timespec creation;
   struct timespec times[2];
@@ -640,12 +695,21 @@ extern "C" BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creationTime,
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (futimens(fd, times) != 0) return FailErrno();
+  // On a drive written through (its handles write with O_DSYNC) the time is on the medium too.
+  if ((flags & O_DSYNC) && fsync(fd) != 0) return FailErrno();
   return TRUE;
 }
 
+// A handle that wrote to a drive written through is synced before it goes; a sync the medium
+// refuses still closes the handle, and fails.
 extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
   int fd = PosixFdFromHandle(object, PosixFileHandle);
-  if (fd < 0 || close(fd) != 0) return Fail(ERROR_INVALID_HANDLE);
+  int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+  if (flags < 0) return Fail(ERROR_INVALID_HANDLE);
+  DWORD error = ERROR_SUCCESS;
+  if ((flags & O_DSYNC) && fsync(fd) != 0) error = PosixErrorFromErrno(errno);
+  if (close(fd) != 0) return Fail(ERROR_INVALID_HANDLE);
+  if (error != ERROR_SUCCESS) return Fail(error);
   return TRUE;
 }
 
@@ -671,6 +735,7 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   if (fd < 0) return FALSE;
   DWORD value = WithNormal(attributes & SettableAttributes);
   int stored = StoreAttributes(fd, &st, value);
+  if (stored && PosixWritesThrough(at.Host)) stored = fsync(fd) == 0;
   int saved = errno;
   close(fd);
   if (!stored) return Fail(PosixErrorFromErrno(saved));
@@ -690,6 +755,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR fileName) {
   else if (S_ISREG(st.st_mode) && (AttributesOfPath(at.Host, &st) & FILE_ATTRIBUTE_READONLY)) {
     Fail(ERROR_ACCESS_DENIED);
   } else if (unlinkat(at.Folder, at.Name, 0) != 0) FailErrno();
+  else if (PosixWritesThrough(at.Host) && !SyncFolder(at.Folder)) FailErrno();
   else done = TRUE;
   CloseBeneath(&at);
   return done;
@@ -701,6 +767,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) 
   BOOL done = FALSE;
   if (at.IsRoot) Fail(ERROR_ACCESS_DENIED);
   else if (mkdirat(at.Folder, at.Name, 0777) != 0) FailErrno();
+  else if (PosixWritesThrough(at.Host) && !SyncNewFolder(at.Folder, at.Name)) FailErrno();
   else done = TRUE;
   CloseBeneath(&at);
   return done;
@@ -717,6 +784,8 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
   else if (AttributesOfPath(at.Host, &st) & FILE_ATTRIBUTE_READONLY) Fail(ERROR_ACCESS_DENIED);
   else if (unlinkat(at.Folder, at.Name, AT_REMOVEDIR) != 0) {
     Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : PosixErrorFromErrno(errno));
+  } else if (PosixWritesThrough(at.Host) && !SyncFolder(at.Folder)) {
+    FailErrno();
   } else {
     done = TRUE;
   }

@@ -26,3 +26,10 @@ int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t
 // ERROR_PATH_NOT_FOUND as the drive's type calls for in `*error`, when that drive has no medium
 // now; 0 when it has one or `hostPath` (may be NULL) is no such path.
 int PosixDriveErrorOfHostPath(const char* hostPath, DWORD* error);
+
+// 1 when `hostPath` (as PosixHostPathOfDrive gives it) lies on a drive the table calls
+// removable. Such a drive is written through, as Windows writes a USB drive under its default
+// "quick removal" policy: every call that changes a file or folder has it on the medium when it
+// returns, so that a drive pulled at any moment never shows a file's final size and time over
+// data that never reached it. Reads the drive-types file.
+int PosixWritesThrough(const char* hostPath);
