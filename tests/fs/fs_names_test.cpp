@@ -1,25 +1,11 @@
 // Whether a name a lookup reports is the name asked for: the same bytes, the same text in code
 // page 932 (two codes of one character), or the same text but for letter case as Windows folds
 // it; anything else is another file.
-#include <stdio.h>
-
-#include <string>
-
 #include <gtest/gtest.h>
 
 #include "fs/names.h"
 
 namespace {
-
-std::string HexBytes(const char* text) {
-  std::string out;
-  for (const char* p = text; *p; p++) {
-    char byte[4];
-    snprintf(byte, sizeof byte, "%02X ", static_cast<unsigned char>(*p));
-    out += byte;
-  }
-  return out;
-}
 
 TEST(IsSameName, TellsTheAskedNameFromAnother) {
   struct Case {
@@ -47,7 +33,7 @@ TEST(IsSameName, TellsTheAskedNameFromAnother) {
       {"\x95", "\x95\x40", 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << HexBytes(c.asked) << " / " << HexBytes(c.found));
+    SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     EXPECT_EQ(IsSameName(c.asked, c.found), c.same);
     EXPECT_EQ(IsSameName(c.found, c.asked), c.same);
   }
