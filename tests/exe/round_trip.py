@@ -4,11 +4,13 @@
     round_trip.py --packer zarpo-pack --exe ZarpoUpdate.exe --source DIR --work DIR
                   --toolchain FILE --version x.y.z
 
-The release the updater carries is extracted, scanned into a manifest, packed again and built
-into a new updater with that version; the new updater's listing names the version and the
-package's SHA-256, and diff finds it equal to the first. Then, one row at a time, the release
-is changed as a release engineer might change it, packed, and diffed against the first updater:
-each row says what diff must report, a changed file that would never reach a key disk among them.
+The release the updater carries, whatever it is, is extracted, scanned into a manifest, packed
+again and built into a new updater with that version; the new updater's listing names the version
+and the package's SHA-256, and diff finds it equal to the first. Then, one row at a time, the
+release is changed as a release engineer might change it, packed, and diffed against the first
+updater: each row says what diff must report, a changed file that would never reach a key disk
+and a removed one that would stay there among them. The files changed are picked from the
+release itself.
 """
 import argparse
 import hashlib
@@ -26,46 +28,73 @@ def run(*command, expect=0):
     return result
 
 
-def change_contents_same_size(release):
-    path = os.path.join(release, "Setup.exe")
-    before = os.stat(path)
+def release_files(release):
+    """Every file of the extracted release: (path on the host, name as the package stores it)."""
+    found = []
+    for folder, _, names in os.walk(release):
+        for name in names:
+            path = os.path.join(folder, name)
+            found.append((path, os.path.relpath(path, release).replace(os.sep, "\\")))
+    return sorted(found, key=lambda pair: pair[1])
+
+
+def with_contents(release):
+    """The first file that has contents, so that a byte of it can change."""
+    return next(pair for pair in release_files(release) if os.path.getsize(pair[0]) > 0)
+
+
+def rewrite(path, change):
+    """Changes a file's bytes, read-only or not, and gives it back its mode."""
+    mode = os.stat(path).st_mode
+    os.chmod(path, 0o644)
     with open(path, "rb") as f:
         data = bytearray(f.read())
-    data[0] ^= 0xFF
-    os.chmod(path, 0o644)
     with open(path, "wb") as f:
-        f.write(data)
-    os.chmod(path, 0o444)
+        f.write(change(data))
+    os.chmod(path, mode)
+
+
+def change_contents_same_size(release):
+    path, name = with_contents(release)
+    before = os.stat(path)
+    rewrite(path, lambda data: bytes([data[0] ^ 0xFF]) + data[1:])
     os.utime(path, ns=(before.st_atime_ns, before.st_mtime_ns))
+    return name
 
 
 def change_contents_and_time(release):
-    path = os.path.join(release, "Setup.exe")
-    os.chmod(path, 0o644)
-    with open(path, "ab") as f:
-        f.write(b"more")
-    os.chmod(path, 0o444)
+    path, name = release_files(release)[0]
+    rewrite(path, lambda data: data + b"more")
+    return name
 
 
 def add_file(release):
-    with open(os.path.join(release, "NewModule.dll"), "wb") as f:
+    names = {name.lower() for _, name in release_files(release)}
+    name = next("NewModule%d.dll" % i for i in range(len(names) + 1)
+                if "newmodule%d.dll" % i not in names)
+    with open(os.path.join(release, name), "wb") as f:
         f.write(b"a module the old release did not have")
-    os.utime(os.path.join(release, "NewModule.dll"), (1767225600, 1767225600))  # 2026-01-01
+    os.utime(os.path.join(release, name), (1767225600, 1767225600))  # 2026-01-01
+    return name
 
 
 def remove_file(release):
-    os.remove(os.path.join(release, "Zarpo.dat"))
+    path, name = release_files(release)[-1]
+    os.remove(path)
+    return name
 
 
-# (what is changed, how, exit code of diff, what its output must hold)
+# (what is changed, how, exit code of diff, what its output must hold; NAME is the file changed)
 ROWS = [
-    ("nothing", None, 0, ["0 added, 0 removed, 0 changed, 0 never delivered"]),
-    ("a module added", add_file, 0, ["added     NewModule.dll", "1 added, 0 removed, 0 changed"]),
-    ("a file removed", remove_file, 0, ["removed   Zarpo.dat", "0 added, 1 removed"]),
+    ("nothing", None, 0, ["0 added, 0 removed, 0 changed, 0 never delivered, 0 stay"]),
+    ("a module added", add_file, 0, ["added     NAME", "1 added, 0 removed, 0 changed"]),
+    # Nothing of a release can be on the obsolete list (the packer refuses such names).
+    ("a file removed", remove_file, 1,
+     ["removed   NAME", "STAYS ON KEY DISKS NAME:", "0 added, 1 removed", "1 stay on key disks"]),
     ("new contents, a new time", change_contents_and_time, 0,
-     ["changed   Setup.exe (contents, time", "0 never delivered"]),
+     ["changed   NAME (contents, time", "0 never delivered"]),
     ("new contents, same size and time", change_contents_same_size, 1,
-     ["NEVER DELIVERED Setup.exe", "1 never delivered"]),
+     ["NEVER DELIVERED NAME", "1 never delivered"]),
 ]
 
 
@@ -109,8 +138,7 @@ def main():
     for what, change, code, says in ROWS:
         release = os.path.join(args.work, "release-" + what.replace(" ", "-").replace(",", ""))
         run(packer, "extract", args.exe, "--output", release)
-        if change:
-            change(release)
+        name = change(release) if change else ""
         row_manifest = release + ".manifest"
         run(packer, "scan", "--root", release, "--output", row_manifest)
         row_package = release + ".pkg"
@@ -118,7 +146,7 @@ def main():
         result = run(packer, "diff", args.exe, row_package, expect=None)
         if result.returncode != code:
             failures.append("%s: diff exited %d, wanted %d" % (what, result.returncode, code))
-        for text in says:
+        for text in (text.replace("NAME", name) for text in says):
             if text not in result.stdout:
                 failures.append("%s: %r not in:\n%s" % (what, text, result.stdout))
     for failure in failures:
