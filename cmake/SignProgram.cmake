@@ -5,13 +5,14 @@
 #         -P SignProgram.cmake
 #
 # The signature carries a fixed signing time, so that the same program and key give the same
-# signed bytes (RSA signatures are deterministic): SOURCE_DATE_EPOCH when the environment has
-# it, else the newest last-write time in PACKAGE, the package the program carries. With
-# TIMESTAMP_URL a time-stamping authority countersigns at its own time instead, and every
-# signed build differs.
+# signed bytes (osslsigncode's RSA signatures, PKCS#1 v1.5, depend on nothing else; ECDSA ones
+# do): SOURCE_DATE_EPOCH when the environment has it, else the newest last-write time in
+# PACKAGE, the package the program carries. With TIMESTAMP_URL a time-stamping authority
+# countersigns at its own time instead, and every signed build differs.
 # The signature is then verified against CAFILE, or else against the certificates the PKCS#12
-# file holds (enough for a self-signed or test certificate, and for a chain up to its root);
-# a program that does not verify is not kept. The signed program keeps the program's mode.
+# file holds (enough for a self-signed or test certificate, and for a chain up to its root); one
+# that does not verify fails the build and leaves the program unsigned. The signed program keeps
+# the program's mode.
 foreach(tool OSSLSIGNCODE OPENSSL)
   if(NOT ${tool})
     string(TOLOWER ${tool} name)
