@@ -1,6 +1,8 @@
 # A ready package that the updater would refuse fails the build, with the reason, and nothing is
 # embedded; configure says which package it embeds, and -DZARPO_PACKAGE= goes back to the
-# sample release. Runs a build of its own in WORK: the project's packer and the package step.
+# sample release, as an empty ZARPO_RELEASE_VERSION goes back to the default; a package that
+# names no file fails every configure until it is replaced. Runs a build of its own in WORK: the
+# project's packer and the package step.
 #   cmake -DSOURCE=DIR -DWORK=DIR -DGENERATOR=NAME [-DTOOLCHAIN=FILE] -P embedded_package.cmake
 # TOOLCHAIN: the calling build's, so that a cross build (host32) checks its own packer.
 file(REMOVE_RECURSE "${WORK}")
@@ -46,5 +48,22 @@ endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -DZARPO_PACKAGE= "${build}"
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 expect_in("${out}" "Embedded package: the sample release" "configure without a package")
+
+# A package that names no file fails this configure and the next (which keeps 2.1.0 all the
+# same); an empty version then goes back to the default.
+foreach(args "-DZARPO_PACKAGE=${WORK}/missing.pkg" "-DZARPO_RELEASE_VERSION=2.1.0"
+             "-DZARPO_PACKAGE=;-DZARPO_RELEASE_VERSION=")
+  execute_process(COMMAND ${CMAKE_COMMAND} ${args} "${build}" RESULT_VARIABLE result
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(FIND "${err}" "ZARPO_PACKAGE names no file:" refused)
+  if(args MATCHES "ZARPO_PACKAGE=;" AND NOT result EQUAL 0
+     OR NOT args MATCHES "ZARPO_PACKAGE=;" AND (result EQUAL 0 OR refused LESS 0))
+    message(FATAL_ERROR "configure ${args} exited ${result}:\n${out}${err}")
+  endif()
+endforeach()
+file(STRINGS "${build}/CMakeCache.txt" cached REGEX "^ZARPO_RELEASE_VERSION:")
+if(NOT cached MATCHES "=[0-9]+\\.[0-9]+\\.[0-9]+$" OR cached MATCHES "=2\\.1\\.0$")
+  message(FATAL_ERROR "an empty ZARPO_RELEASE_VERSION left ${cached}")
+endif()
 file(REMOVE_RECURSE "${WORK}")
 message(STATUS "a refused package fails the build, and configure names what it embeds")

@@ -1,6 +1,6 @@
 // The packer as a program: a release folder with Japanese names packed and read back as the
 // updater reads it, the same input giving the same bytes, refusals that name the manifest line
-// and leave nothing behind, and verify's reasons.
+// and leave nothing behind, verify's reasons, the attributes scan reads and what diff flags.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -265,6 +266,47 @@ TEST_F(PackTool, VerifyNamesTheReason) {
   ToolRun missing = Pack("verify '" + Path("none.bin") + "'");
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "missing\n");
+}
+
+// scan takes the attributes from user.DOSATTRIB, text or Samba's binary form; a value it cannot
+// read is named and stops it, unless it is told to go on with the mode's attributes.
+TEST_F(PackTool, ScanReadsDosAttribAndStopsAtWhatItCannotRead) {
+  std::vector<std::vector<std::string>> files = {  // name, user.DOSATTRIB, in the manifest
+      {"ポート設定.ini", "0x27", "\n0x27  ポート設定.ini  "},
+      {"表/構成.txt", std::string("\0\0\5\0\5\0\0\0\x11\0\0\0\x23\0\0\0\0\0\0\0\0\0\0\0", 24),
+       "\n0x23  表\\構成.txt  "},
+      {"説明書.txt", "!", "\n# 説明書.txt: user.DOSATTRIB holds 1 byte (21 \"!\"), not 0x"},
+      {"説明書.txt", "!", "; taken as if it had none\n0x20  説明書.txt  "},
+  };
+  for (const auto& file : files) {
+    Write("release/" + file[0], "x");
+    std::string path = Path("release/" + file[0]);
+    ASSERT_EQ(setxattr(path.c_str(), "user.DOSATTRIB", file[1].data(), file[1].size(), 0), 0);
+  }
+  std::string scan = "scan --root '" + Path("release") + "' --output '" + Path("out") + "'";
+  ToolRun stopped = Pack(scan);
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_NE(stopped.err.find("release/説明書.txt: user.DOSATTRIB holds"), std::string::npos);
+  EXPECT_FALSE(Exists("out"));
+  EXPECT_EQ(Pack(scan + " --keep-going").status, 0);
+  std::string manifest = Read("out");
+  for (const auto& file : files) EXPECT_NE(manifest.find(file[2]), std::string::npos) << manifest;
+}
+
+// diff flags every removed file the updater leaves on key disks: all but the names of its
+// obsolete list, which it deletes from the product folder itself only, case ignored.
+TEST_F(PackTool, DiffFlagsRemovedFilesThatStayOnKeyDisks) {
+  PackEntry kept = {"a.dll", 0x27, Time1990, "a"};
+  Write("new.bin", BuildPackage(BuildUnpacked({kept})));
+  const char* removed[] = {"Plugins\\Old.dll", "ZpMaint.exe", "zpfont32.DLL", "Sub\\ZpMaint.exe"};
+  for (std::string gone : removed) {
+    bool stays = gone.find('\\') != std::string::npos;
+    Write("old.bin", BuildPackage(BuildUnpacked({kept, {gone, 0x20, Time1990, "old"}})));
+    ToolRun run = Pack("diff '" + Path("old.bin") + "' '" + Path("new.bin") + "'");
+    EXPECT_EQ(run.status, stays ? 1 : 0) << run.out;
+    std::string says = "removed   " + gone + "\n" + (stays ? "STAYS ON KEY DISKS " + gone : "0 a");
+    EXPECT_NE(run.out.find(says), std::string::npos) << run.out;
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "fs/compare.h"
 #include "package/entry_check.h"
+#include "package/install.h"
 #include "platform/posix/host.h"
 #include "tools/pack/manifest.h"
 #include "tools/pack/release_check.h"
@@ -90,6 +91,16 @@ std::string WriteEntry(const PackEntry& entry, const std::string& folder) {
   return "";
 }
 
+// Whether the updater deletes a file of this name (UTF-8, as stored) from a key disk: only the
+// names of its obsolete list, and only in the product folder itself, case ignored as FAT does.
+bool UpdaterRemoves(const std::string& name) {
+  std::string folded = FoldedName(name);
+  for (const char* obsolete : ObsoleteFiles) {
+    if (folded == FoldedName(obsolete)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int ExtractEntries(const std::vector<PackEntry>& entries, const std::string& folder) {
@@ -117,7 +128,7 @@ int ExtractEntries(const std::vector<PackEntry>& entries, const std::string& fol
 int DiffEntries(const std::vector<PackEntry>& before, const std::vector<PackEntry>& after) {
   std::map<std::string, const PackEntry*> old;
   for (const PackEntry& entry : before) old[FoldedName(Utf8Name(entry.name))] = &entry;
-  int added = 0, removed = 0, changed = 0, stuck = 0;
+  int added = 0, removed = 0, changed = 0, stuck = 0, stays = 0;
   std::map<std::string, bool> seen;
   for (const PackEntry& entry : after) {
     std::string key = FoldedName(Utf8Name(entry.name));
@@ -159,11 +170,17 @@ int DiffEntries(const std::vector<PackEntry>& before, const std::vector<PackEntr
     }
   }
   for (const PackEntry& entry : before) {
-    if (!seen.count(FoldedName(Utf8Name(entry.name)))) {
-      printf("removed   %s\n", Utf8Name(entry.name).c_str());
-      removed++;
+    std::string name = Utf8Name(entry.name);
+    if (seen.count(FoldedName(name))) continue;
+    printf("removed   %s\n", name.c_str());
+    removed++;
+    if (!UpdaterRemoves(name)) {
+      printf("STAYS ON KEY DISKS %s: not on the updater's obsolete list (package/release.cpp),"
+             " so a key disk that holds it keeps it\n", name.c_str());
+      stays++;
     }
   }
-  printf("%d added, %d removed, %d changed, %d never delivered\n", added, removed, changed, stuck);
-  return stuck ? 1 : 0;
+  printf("%d added, %d removed, %d changed, %d never delivered, %d stay on key disks\n", added,
+         removed, changed, stuck, stays);
+  return stuck || stays ? 1 : 0;
 }

@@ -15,6 +15,7 @@ int ExtractEntries(const std::vector<PackEntry>& entries, const std::string& fol
 
 // Prints what `after` adds, removes and changes against `before`, entries matched by name as
 // Windows compares names; flags every entry whose contents changed while its size, attributes
-// and DOS time did not, which a key disk holding `before` never receives. 1 when there is such
-// an entry, else 0.
+// and DOS time did not, which a key disk holding `before` never receives, and every removed
+// entry that is not on the updater's obsolete list, which stays on such a key disk. 1 when there
+// is such an entry, else 0.
 int DiffEntries(const std::vector<PackEntry>& before, const std::vector<PackEntry>& after);

@@ -29,11 +29,12 @@
 static const char Usage[] =
     "usage:\n"
     "  zarpo-pack pack --root DIR --manifest FILE --output FILE [--exact-times] [--subset]\n"
-    "  zarpo-pack scan --root DIR [--output FILE]\n"
+    "  zarpo-pack scan --root DIR [--output FILE] [--keep-going]\n"
     "  zarpo-pack list FILE\n"
     "  zarpo-pack verify FILE\n"
     "  zarpo-pack extract FILE --output DIR\n"
     "  zarpo-pack diff OLD NEW\n"
+    "  zarpo-pack newest-time FILE\n"
     "  zarpo-pack --help | --version\n"
     "\n"
     "FILE, OLD and NEW are package files or built updaters (ZarpoUpdate.exe, PE32 or PE32+),\n"
@@ -45,9 +46,13 @@ static const char Usage[] =
     "        is reported at once (up to 20), as FILE:LINE: message.\n"
     "scan    writes a manifest of every file below DIR (standard output without --output):\n"
     "        the files of a folder before its sub-folders, each in byte order of the code\n"
-    "        page 932 names; attributes from user.DOSATTRIB where a file has it, else 0x20 and\n"
-    "        read-only from the mode; the last-write time brought down to an even second.\n"
-    "        Files that cannot be packed are named on standard error and left out.\n"
+    "        page 932 names; attributes from user.DOSATTRIB where a file has it (the text\n"
+    "        0x27 of Wine and older Samba, or Samba's binary forms, versions 1 to 5), else 0x20\n"
+    "        and read-only from the mode; the last-write time brought down to an even second.\n"
+    "        Files that cannot be packed are named on standard error and left out. A\n"
+    "        user.DOSATTRIB that cannot be read is named there too, and nothing is written\n"
+    "        (exit 1); --keep-going writes the manifest with 0x20 and read-only from the mode\n"
+    "        for those files.\n"
     "list    prints each entry: attributes, last-write time (UTC), size, name; for an updater\n"
     "        first its version and the SHA-256 of the package it carries.\n"
     "verify  prints \"good\", or the reason the updater would refuse the package or one of its\n"
@@ -55,9 +60,13 @@ static const char Usage[] =
     "extract writes every entry below DIR (new or empty) with its last-write time, its\n"
     "        attributes in user.DOSATTRIB and read-only in the mode, as scan reads them back.\n"
     "diff    lists the entries NEW adds, removes and changes against OLD, and flags each one\n"
-    "        whose contents changed while size, attributes and DOS time stayed the same: the\n"
-    "        updater takes such a file on a key disk that holds OLD for up to date, so the new\n"
-    "        contents never arrive (exit 1 when there is one; 0 otherwise; 2 on errors).\n"
+    "        whose contents changed while size, attributes and DOS time stayed the same\n"
+    "        (NEVER DELIVERED: the updater takes such a file on a key disk that holds OLD for\n"
+    "        up to date, so the new contents never arrive), and each removed one that is not on\n"
+    "        the updater's obsolete list (STAYS ON KEY DISKS: the updater deletes no other\n"
+    "        file). Exit 1 when there is such an entry; 0 otherwise; 2 on errors.\n"
+    "newest-time prints the newest last-write time of the entries in seconds since 1970 UTC:\n"
+    "        the signing time of a build that carries the package.\n"
     "\n"
     "Manifest: UTF-8 text, one entry per line, in the order the package stores them:\n"
     "    ATTRIBUTES  NAME  [TIME]\n"
@@ -328,15 +337,28 @@ static int Diff(const std::string& oldPath, const std::string& newPath) {
   return DiffEntries(before.entries, after.entries);
 }
 
-static int Scan(const std::string& root, const std::string& output) {
+static int Scan(const std::string& root, const std::string& output, bool keepGoing) {
   std::string manifest, error;
-  std::vector<std::string> leftOut;
-  if (!ScanRelease(root, &manifest, &leftOut, &error)) {
+  std::vector<std::string> leftOut, unreadable;
+  if (!ScanRelease(root, &manifest, &leftOut, &unreadable, &error)) {
     fprintf(stderr, "zarpo-pack: %s\n", error.c_str());
     return 1;
   }
   for (const std::string& line : leftOut) {
     fprintf(stderr, "zarpo-pack: left out %s/%s\n", root.c_str(), line.c_str());
+  }
+  for (const std::string& line : unreadable) {
+    fprintf(stderr, "zarpo-pack: %s%s/%s\n", keepGoing ? "warning: " : "", root.c_str(),
+            line.c_str());
+  }
+  // A release would otherwise ship without the read-only, hidden and system bits it has.
+  if (!unreadable.empty() && !keepGoing) {
+    fprintf(stderr,
+            "zarpo-pack: %zu attribute value%s could not be read; nothing written (set them with"
+            " setfattr -n user.DOSATTRIB -v '\"0x21\"' FILE, or --keep-going takes 0x20 and"
+            " read-only from the mode)\n",
+            unreadable.size(), unreadable.size() == 1 ? "" : "s");
+    return 1;
   }
   if (output.empty()) {
     fputs(manifest.c_str(), stdout);
@@ -346,6 +368,22 @@ static int Scan(const std::string& root, const std::string& output) {
     fprintf(stderr, "zarpo-pack: %s\n", error.c_str());
     return 1;
   }
+  return 0;
+}
+
+// The newest last-write time among the entries, in seconds since 1970: the time the build
+// signs the updater with, so that the same release always gives the same signed bytes.
+static int NewestTime(const std::string& path) {
+  Loaded loaded;
+  if (!LoadEntries(path, &loaded)) return 1;
+  if (loaded.entries.empty()) {
+    fprintf(stderr, "zarpo-pack: %s has no entries, so no newest time\n", path.c_str());
+    return 1;
+  }
+  uint64_t newest = 0;
+  for (const PackEntry& entry : loaded.entries) newest = std::max(newest, entry.lastWrite);
+  const uint64_t TicksPerSecond = 10000000, SecondsFrom1601To1970 = 11644473600ull;
+  printf("%lld\n", (long long)(newest / TicksPerSecond) - (long long)SecondsFrom1601To1970);
   return 0;
 }
 
@@ -589,9 +627,20 @@ int main(int argc, char** argv) {
       return Diff(files[0], files[1]);
     }
     if (command == "scan") {
-      if (!Options(args, 1, {{"--root", &root}, {"--output", &output}}, {}, &files)) return 2;
-      if (root.empty() || !files.empty()) return UsageError("scan takes --root DIR [--output FILE]");
-      return Scan(root, output);
+      bool keepGoing = false;
+      if (!Options(args, 1, {{"--root", &root}, {"--output", &output}},
+                   {{"--keep-going", &keepGoing}}, &files)) {
+        return 2;
+      }
+      if (root.empty() || !files.empty()) {
+        return UsageError("scan takes --root DIR [--output FILE] [--keep-going]");
+      }
+      return Scan(root, output, keepGoing);
+    }
+    if (command == "newest-time") {
+      if (!Options(args, 1, {}, {}, &files)) return 2;
+      if (files.size() != 1) return UsageError("newest-time takes one package or updater");
+      return NewestTime(files[0]);
     }
     if (command != "pack") return UsageError("unknown command '" + command + "'");
     if (!Options(args, 1, {{"--root", &root}, {"--manifest", &manifest}, {"--output", &output}},

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "platform/posix/host.h"
+#include "tools/pack/dos_attrib.h"
 #include "tools/pack/manifest.h"
 #include "tools/pack/release_check.h"
 
@@ -27,26 +28,34 @@ struct Scan {
   std::string root;
   std::string manifest;
   std::vector<std::string>* leftOut;
+  std::vector<std::string>* unreadable;
   NameSet names;
 };
 
-// The attributes the file has, as this project's layer and Wine keep them on a host.
-uint32_t AttributesOf(const std::string& path, const struct stat& st) {
+// The attributes the file has: user.DOSATTRIB where it holds them (as this project's layer,
+// Wine and Samba keep them), else ARCHIVE; READONLY added when the mode has no write bit.
+// Returns "" or why the extended attribute is there but cannot be read; the attributes are
+// then taken as if it were not there.
+std::string AttributesOf(const std::string& path, const struct stat& st, uint32_t* attributes) {
   uint32_t value = 0x20;
-  char text[32];
-  ssize_t n = lgetxattr(path.c_str(), "user.DOSATTRIB", text, sizeof text - 1);
-  if (n > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text[n] = '\0';
-    char* end = nullptr;
-    unsigned long parsed = strtoul(text + 2, &end, 16);
-    if (end != text + 2 && (*end == '\0' || *end == '\n') && parsed <= 0xFFFFFFFFul) {
-      value = (uint32_t)parsed;
-    }
+  std::string problem;
+  unsigned char bytes[LongestDosAttrib];
+  ssize_t n = lgetxattr(path.c_str(), "user.DOSATTRIB", bytes, sizeof bytes);
+  if (n >= 0) {
+    uint32_t decoded = 0;
+    if (DecodeDosAttrib(bytes, (size_t)n, &decoded, &problem)) value = decoded;
+  } else if (errno == ERANGE) {
+    problem = "user.DOSATTRIB is longer than " + std::to_string(sizeof bytes) +
+              " bytes, which no form of it is";
+  } else if (errno != ENODATA && errno != ENOTSUP) {
+    // ENODATA: the file has none; ENOTSUP: the file system keeps no extended attributes.
+    problem = std::string("user.DOSATTRIB cannot be read: ") + strerror(errno);
   }
   if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) value |= 0x01;
   // NORMAL means "no other bit"; a file that has none reads back as ARCHIVE once written.
   value &= ~0x80u;
-  return value ? value : 0x20;
+  *attributes = value ? value : 0x20;
+  return problem;
 }
 
 void LeaveOut(Scan* scan, const std::string& relative, const std::string& reason) {
@@ -104,7 +113,7 @@ bool ScanFolder(Scan* scan, const std::string& relative, std::string* error) {
     entry.line = 0;
     entry.name = shown;
     std::replace(entry.name.begin(), entry.name.end(), '/', '\\');
-    entry.attributes = AttributesOf(path, st);
+    std::string unreadable = AttributesOf(path, st, &entry.attributes);
     uint64_t time = 0;
     std::string problem = AttributesProblem(entry.attributes);
     if (problem.empty() && !FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, &time)) {
@@ -118,6 +127,10 @@ bool ScanFolder(Scan* scan, const std::string& relative, std::string* error) {
     if (!problem.empty()) {
       LeaveOut(scan, shown, problem);
       continue;
+    }
+    if (!unreadable.empty()) {
+      scan->unreadable->push_back(shown + ": " + unreadable);
+      scan->manifest += "# " + entry.name + ": " + unreadable + "; taken as if it had none\n";
     }
     char attributes[16];
     snprintf(attributes, sizeof attributes, "0x%02X", entry.attributes);
@@ -135,11 +148,12 @@ bool ScanFolder(Scan* scan, const std::string& relative, std::string* error) {
 }  // namespace
 
 bool ScanRelease(const std::string& root, std::string* manifest, std::vector<std::string>* leftOut,
-                 std::string* error) {
+                 std::vector<std::string>* unreadable, std::string* error) {
   Scan scan;
   scan.root = root;
   while (scan.root.size() > 1 && scan.root.back() == '/') scan.root.pop_back();
   scan.leftOut = leftOut;
+  scan.unreadable = unreadable;
   scan.manifest =
       "# Manifest of " + scan.root + ", made by zarpo-pack scan.\n"
       "# attributes  name  last write (UTC)\n";
