@@ -2,7 +2,7 @@
 // attribute bit, and the last-write time at DOS (two-second) resolution. Contents are never read.
 #pragma once
 
-#include "package/format.h"
+#include "fs/entry.h"
 
 // DOS date in the high half, DOS time in the low half; `fallback` when the time cannot be
 // expressed as a DOS date (outside 1980-2107).

@@ -1,5 +1,5 @@
 // The update package's layout: the resource header and the entry header, as the reader walks
-// them and the comparison reads an entry.
+// them and the packer writes them. The one place that spells it.
 //
 // Resource layout: PackageHeader (12 bytes: stored length, unpacked length, CRC-32 of the
 // unpacked data; little-endian), then a zlib stream of stored length - 12 bytes. The unpacked
@@ -7,10 +7,15 @@
 // between levels, no NUL), the file's bytes.
 #pragma once
 
+#include "fs/entry.h"
 #include "platform/platform.h"
 
 const DWORD PackageHeaderSize = 12;
 const DWORD EntryHeaderSize = 20;
+
+// Where each field lies: little-endian DWORDs (the time two of them, low half first).
+enum PackageHeaderField { StoredLengthAt = 0, UnpackedLengthAt = 4, ChecksumAt = 8 };
+enum EntryHeaderField { DataLengthAt = 0, AttributesAt = 4, LastWriteAt = 8, NameLengthAt = 16 };
 
 struct PackageHeader {
   DWORD StoredLength;    // the whole resource data, these 12 bytes included
@@ -18,10 +23,6 @@ struct PackageHeader {
   DWORD Checksum;        // CRC-32 of the unpacked data (zlib crc32, initial value 0)
 };
 
-struct EntryHeader {
-  DWORD DataLength;
-  DWORD Attributes;  // FILE_ATTRIBUTE_* bits, applied unchanged
-  FILETIME LastWrite;
-  DWORD NameLength;
-};
+// EntryHeader, the entry header's fields as a record, is in fs/entry.h: the file-system
+// helpers read it too.
 

@@ -7,10 +7,27 @@
 
 enum PackageOutcome { PackageMissing, PackageBad, PackageGood };
 
+// Why a package is bad, from the one place that knows: the program shows one failure box
+// whatever it is; the packer's verify tells the release engineer.
+enum PackageReason {
+  PackageFine,
+  ReasonUnreadable,      // the resource was found but could not be loaded
+  ReasonTooShort,        // fewer bytes than the 12-byte header
+  ReasonStoredLength,    // the stored length is below 12 or beyond the resource
+  ReasonNoMemory,        // no buffer for the unpacked length
+  ReasonStreamTooLong,   // the stream does not end at the unpacked length: it gives more, or
+                         // stops short of its own end once the buffer is full
+  ReasonBadStream,       // no valid zlib stream; Detail: zlib's code (Z_DATA_ERROR, ...)
+  ReasonUnpackedLength,  // the stream inflates to less; Detail: what it gave
+  ReasonChecksum,        // the CRC-32 differs; Detail: the data's own
+};
+
 // The unpacked data. Owned by whoever opened it until ClosePackage.
 struct Package {
   BYTE* Data;
   DWORD Length;
+  PackageReason Reason;  // PackageFine unless the outcome was PackageBad
+  DWORD Detail;          // see PackageReason
 };
 
 // Finds the ZIPFILE/UPDATE resource of `module` (NULL: the running program), inflates and

@@ -15,38 +15,50 @@ static DWORD ReadDword(const BYTE* bytes) {
          ((DWORD)bytes[3] << 24);
 }
 
-PackageOutcome OpenPackage(HMODULE module, Package* package) {
+// The package is bad for `reason`; `detail` as PackageReason says.
+static PackageOutcome Bad(Package* package, PackageReason reason, DWORD detail = 0) {
+  package->Reason = reason;
+  package->Detail = detail;
+  return PackageBad;
+}
+
+static void Empty(Package* package) {
   package->Data = nullptr;
   package->Length = 0;
+  package->Reason = PackageFine;
+  package->Detail = 0;
+}
+
+PackageOutcome OpenPackage(HMODULE module, Package* package) {
+  Empty(package);
   HRSRC found = FindResourceA(module, "Update", "ZIPFILE");
   if (!found) return PackageMissing;
   HGLOBAL loaded = LoadResource(module, found);
-  if (!loaded) return PackageBad;
+  if (!loaded) return Bad(package, ReasonUnreadable);
   const BYTE* bytes = (const BYTE*)LockResource(loaded);
-  if (!bytes) return PackageBad;
+  if (!bytes) return Bad(package, ReasonUnreadable);
   // The stored length in the header is what the reader goes by; the resource's real size only
   // keeps a stored length that overstates it from reading past the resource.
   return UnpackPackage(bytes, SizeofResource(module, found), package);
 }
 
 PackageOutcome UnpackPackage(const BYTE* resource, DWORD available, Package* package) {
-  package->Data = nullptr;
-  package->Length = 0;
-  if (!resource || available < PackageHeaderSize) return PackageBad;
+  Empty(package);
+  if (!resource || available < PackageHeaderSize) return Bad(package, ReasonTooShort);
 
   PackageHeader header;
-  header.StoredLength = ReadDword(resource);
-  header.UnpackedLength = ReadDword(resource + 4);
-  header.Checksum = ReadDword(resource + 8);
+  header.StoredLength = ReadDword(resource + StoredLengthAt);
+  header.UnpackedLength = ReadDword(resource + UnpackedLengthAt);
+  header.Checksum = ReadDword(resource + ChecksumAt);
   if (header.StoredLength < PackageHeaderSize || header.StoredLength > available) {
-    return PackageBad;
+    return Bad(package, ReasonStoredLength);
   }
 
   // Pages straight from the system: the buffer is written once, front to back, by the inflate,
   // and no heap would reuse it. One byte for an empty package (VirtualAlloc refuses 0).
   BYTE* data = (BYTE*)VirtualAlloc(nullptr, header.UnpackedLength ? header.UnpackedLength : 1,
                                    MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (!data) return PackageBad;
+  if (!data) return Bad(package, ReasonNoMemory);
   package->Data = data;
   package->Length = header.UnpackedLength;
 
@@ -54,15 +66,22 @@ PackageOutcome UnpackPackage(const BYTE* resource, DWORD available, Package* pac
   uLongf produced = header.UnpackedLength;
   int result = uncompress(data, &produced, resource + PackageHeaderSize,
                           (uLong)(header.StoredLength - PackageHeaderSize));
-  if (result != Z_OK || produced != header.UnpackedLength) return PackageBad;
-  if (crc32(0, data, header.UnpackedLength) != header.Checksum) return PackageBad;
+  // A full buffer with more to come: the stream is longer than the header says.
+  if (result == Z_BUF_ERROR && produced == header.UnpackedLength) {
+    return Bad(package, ReasonStreamTooLong);
+  }
+  if (result != Z_OK) return Bad(package, ReasonBadStream, (DWORD)result);
+  if (produced != header.UnpackedLength) {
+    return Bad(package, ReasonUnpackedLength, (DWORD)produced);
+  }
+  DWORD checksum = (DWORD)crc32(0, data, header.UnpackedLength);
+  if (checksum != header.Checksum) return Bad(package, ReasonChecksum, checksum);
   return PackageGood;
 }
 
 void ClosePackage(Package* package) {
   if (package->Data) VirtualFree(package->Data, 0, MEM_RELEASE);
-  package->Data = nullptr;
-  package->Length = 0;
+  Empty(package);
 }
 
 void StartEntryWalk(EntryWalk* walk, const Package* package) {
@@ -82,11 +101,11 @@ int NextEntry(EntryWalk* walk, Entry* entry) {
     return 0;
   }
   EntryHeader header;
-  header.DataLength = ReadDword(at);
-  header.Attributes = ReadDword(at + 4);
-  header.LastWrite.dwLowDateTime = ReadDword(at + 8);
-  header.LastWrite.dwHighDateTime = ReadDword(at + 12);
-  header.NameLength = ReadDword(at + 16);
+  header.DataLength = ReadDword(at + DataLengthAt);
+  header.Attributes = ReadDword(at + AttributesAt);
+  header.LastWrite.dwLowDateTime = ReadDword(at + LastWriteAt);
+  header.LastWrite.dwHighDateTime = ReadDword(at + LastWriteAt + 4);
+  header.NameLength = ReadDword(at + NameLengthAt);
   left -= EntryHeaderSize;
 
   // The name must fit the 260-byte buffer with its NUL; name and data must lie inside the data.

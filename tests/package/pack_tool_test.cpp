@@ -241,7 +241,7 @@ TEST_F(PackTool, VerifyNamesTheReason) {
       {good.substr(0, 11), "too short"},
       {RawPackageHeader(stored + 1, length, crc) + stream, "length: the header says"},
       {RawPackageHeader(stored, length + 1, crc) + stream, "length: the header declares"},
-      {RawPackageHeader(stored, length - 1, crc) + stream, "inflate error: the stream gives more"},
+      {RawPackageHeader(stored, length - 1, crc) + stream, "inflate error: the stream does not end at the"},
       {RawPackageHeader(stored, length, crc ^ 1) + stream, "checksum"},
       {damaged, ""},
       {BuildPackage(truncated), "broken entry: entry 2"},

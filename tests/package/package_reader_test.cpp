@@ -27,13 +27,6 @@ PackageOutcome Unpack(const std::string& resource, Package* package) {
   return UnpackPackage(exact.data(), (DWORD)exact.size(), package);
 }
 
-PackageOutcome UnpackAndClose(const std::string& resource) {
-  Package package;
-  PackageOutcome outcome = Unpack(resource, &package);
-  ClosePackage(&package);
-  return outcome;
-}
-
 uint32_t Field(const std::string& bytes, size_t at) {
   uint32_t value = 0;
   for (int i = 3; i >= 0; i--) value = value << 8 | (unsigned char)bytes[at + i];
@@ -58,7 +51,7 @@ std::string ZlibHeader(unsigned char cmf, unsigned char flagBits) {
 struct OutcomeCase {
   const char* what;
   std::string resource;
-  PackageOutcome expected;
+  PackageReason expected;  // PackageFine: the package is good
 };
 
 TEST(PackageReader, OutcomesOfCraftedPackages) {
@@ -73,40 +66,44 @@ TEST(PackageReader, OutcomesOfCraftedPackages) {
   std::string dictionary = ZlibHeader(0x78, 0xC0 | 0x20) + "\0\0\0\1" + stream.substr(2);
 
   std::vector<OutcomeCase> cases = {
-      {"well-formed", good, PackageGood},
-      {"level 0 (stored blocks)", BuildPackage(unpacked, 0), PackageGood},
-      {"unpacked length one more", WithUnpackedLength(good, 1), PackageBad},
-      {"unpacked length one less", WithUnpackedLength(good, -1), PackageBad},
+      {"well-formed", good, PackageFine},
+      {"level 0 (stored blocks)", BuildPackage(unpacked, 0), PackageFine},
+      {"unpacked length one more", WithUnpackedLength(good, 1), ReasonUnpackedLength},
+      {"unpacked length one less", WithUnpackedLength(good, -1), ReasonStreamTooLong},
       {"unpacked length 16 MB", RawPackageHeader((uint32_t)good.size(), 1u << 24, crc) + stream,
-       PackageBad},
+       ReasonUnpackedLength},
       {"checksum off by one", RawPackageHeader((uint32_t)good.size(), length, crc + 1) + stream,
-       PackageBad},
+       ReasonChecksum},
       {"fastest-level bits", package(ZlibHeader(0x78, 0x00) + stream.substr(2), (uint32_t)good.size()),
-       PackageGood},
+       PackageFine},
       {"fast-level bits", package(ZlibHeader(0x78, 0x40) + stream.substr(2), (uint32_t)good.size()),
-       PackageGood},
+       PackageFine},
       {"default-level bits", package(ZlibHeader(0x78, 0x80) + stream.substr(2), (uint32_t)good.size()),
-       PackageGood},
+       PackageFine},
       {"broken header check", package(std::string("\x78\xDB", 2) + stream.substr(2), (uint32_t)good.size()),
-       PackageBad},
-      {"preset dictionary", package(dictionary, (uint32_t)(12 + dictionary.size())), PackageBad},
+       ReasonBadStream},
+      {"preset dictionary", package(dictionary, (uint32_t)(12 + dictionary.size())), ReasonBadStream},
       {"trailing bytes inside the stored length",
-       package(stream + "trailing", (uint32_t)(good.size() + 8)), PackageGood},
-      {"trailing bytes beyond the stored length", good + "trailing", PackageGood},
+       package(stream + "trailing", (uint32_t)(good.size() + 8)), PackageFine},
+      {"trailing bytes beyond the stored length", good + "trailing", PackageFine},
       {"stream cut short", package(stream.substr(0, stream.size() - 1), (uint32_t)good.size() - 1),
-       PackageBad},
-      {"stored length 0", package(stream, 0), PackageBad},
-      {"stored length 11", package(stream, 11), PackageBad},
-      {"stored length 12 (no stream)", package(stream, 12), PackageBad},
-      {"stored length one past the resource", package(stream, (uint32_t)good.size() + 1), PackageBad},
-      {"stored length 0xFFFFFFFF", package(stream, 0xFFFFFFFF), PackageBad},
-      {"resource shorter than a header", good.substr(0, 11), PackageBad},
-      {"empty resource", "", PackageBad},
-      {"empty package", BuildPackage(""), PackageGood},
-      {"empty package with a nonzero checksum", RawPackageHeader(20, 0, 1) + Deflate(""), PackageBad},
+       ReasonStreamTooLong},
+      {"stored length 0", package(stream, 0), ReasonStoredLength},
+      {"stored length 11", package(stream, 11), ReasonStoredLength},
+      {"stored length 12 (no stream)", package(stream, 12), ReasonBadStream},
+      {"stored length one past the resource", package(stream, (uint32_t)good.size() + 1), ReasonStoredLength},
+      {"stored length 0xFFFFFFFF", package(stream, 0xFFFFFFFF), ReasonStoredLength},
+      {"resource shorter than a header", good.substr(0, 11), ReasonTooShort},
+      {"empty resource", "", ReasonTooShort},
+      {"empty package", BuildPackage(""), PackageFine},
+      {"empty package with a nonzero checksum", RawPackageHeader(20, 0, 1) + Deflate(""), ReasonChecksum},
   };
   for (const OutcomeCase& c : cases) {
-    EXPECT_EQ(UnpackAndClose(c.resource), c.expected) << c.what;
+    Package opened;
+    EXPECT_EQ(Unpack(c.resource, &opened), c.expected == PackageFine ? PackageGood : PackageBad)
+        << c.what;
+    EXPECT_EQ(opened.Reason, c.expected) << c.what;
+    ClosePackage(&opened);
   }
 }
 

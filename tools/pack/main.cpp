@@ -137,42 +137,47 @@ static std::string EntryProblem(const Entry& entry, NameSet* names) {
   return problem;
 }
 
-// Why the updater would refuse the package file's bytes, or "" when it would take them; with
-// `checkEntries`, also why one of its entries would go wrong on a key disk. Goes step by step so
-// that the reason can be named; the reader itself has the last word.
-static std::string Diagnose(const std::string& file, bool checkEntries = false) {
-  if (file.size() < PackageHeaderSize) {
-    return "too short: " + std::to_string(file.size()) + " bytes, less than the 12-byte header";
+// The reader's reason for refusing a package, with the header's figures it concerns.
+static std::string ReasonText(const Package& package, const std::string& file) {
+  uint32_t stored = ReadDword(file, StoredLengthAt), unpacked = ReadDword(file, UnpackedLengthAt);
+  switch (package.Reason) {
+    case ReasonTooShort:
+      return "too short: " + std::to_string(file.size()) + " bytes, less than the 12-byte header";
+    case ReasonStoredLength:
+      return "length: the header says " + std::to_string(stored) + " stored bytes, the file has " +
+             std::to_string(file.size());
+    case ReasonNoMemory:
+      return "no memory for the " + std::to_string(unpacked) + " unpacked bytes the header declares";
+    case ReasonStreamTooLong:
+      return "inflate error: the stream does not end at the " + std::to_string(unpacked) +
+             " bytes the header declares";
+    case ReasonBadStream:
+      return std::string("inflate error: ") + zError((int)(int32_t)package.Detail);
+    case ReasonUnpackedLength:
+      return "length: the header declares " + std::to_string(unpacked) +
+             " unpacked bytes, the stream gives " + std::to_string(package.Detail);
+    case ReasonChecksum:
+      return "checksum: the header says " + Hex(ReadDword(file, ChecksumAt)) + ", the data have " +
+             Hex(package.Detail);
+    default:
+      return "the reader refuses the package";
   }
-  uint32_t stored = ReadDword(file, 0), unpacked = ReadDword(file, 4), checksum = ReadDword(file, 8);
-  if (stored < PackageHeaderSize || stored != file.size()) {
-    return "length: the header says " + std::to_string(stored) + " stored bytes, the file has " +
-           std::to_string(file.size());
-  }
-  // Left uninitialised: a header may declare up to 4 GB, and only what inflates is touched.
-  std::unique_ptr<Bytef[]> buffer(new Bytef[unpacked ? unpacked : 1]);
-  uLongf produced = unpacked;
-  int result = uncompress(buffer.get(), &produced, (const Bytef*)file.data() + PackageHeaderSize,
-                          (uLong)(stored - PackageHeaderSize));
-  if (result == Z_BUF_ERROR) {
-    return "inflate error: the stream gives more than the " + std::to_string(unpacked) +
-           " bytes the header declares";
-  }
-  if (result != Z_OK) return std::string("inflate error: ") + zError(result);
-  if (produced != unpacked) {
-    return "length: the header declares " + std::to_string(unpacked) +
-           " unpacked bytes, the stream gives " + std::to_string(produced);
-  }
-  uint32_t actual = (uint32_t)crc32(0, buffer.get(), (uInt)produced);
-  if (actual != checksum) {
-    return "checksum: the header says " + Hex(checksum) + ", the data have " + Hex(actual);
-  }
+}
 
+// Why the updater would refuse the package file's bytes, or "" when it would take them; with
+// `checkEntries`, also why one of its entries would go wrong on a key disk. The reader says why
+// it refuses; a file longer than its stored length is refused here, since a file holds nothing
+// but the package.
+static std::string Diagnose(const std::string& file, bool checkEntries = false) {
+  if (file.size() >= PackageHeaderSize && ReadDword(file, StoredLengthAt) != file.size()) {
+    return "length: the header says " + std::to_string(ReadDword(file, StoredLengthAt)) +
+           " stored bytes, the file has " + std::to_string(file.size());
+  }
   Package package;
   PackageOutcome outcome = UnpackPackage((const BYTE*)file.data(), (DWORD)file.size(), &package);
   std::string reason;
   if (outcome != PackageGood) {
-    reason = "the reader refuses the package";
+    reason = ReasonText(package, file);
   } else {
     EntryWalk walk;
     Entry entry;

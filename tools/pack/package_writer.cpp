@@ -5,6 +5,17 @@
 
 #include <stdexcept>
 
+#include "package/format.h"
+
+namespace {
+
+// `value` little-endian at `at` of `out`.
+void PutDword(std::string* out, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; i++) (*out)[at + i] = (char)((value >> (8 * i)) & 0xFF);
+}
+
+}  // namespace
+
 void AppendDword(std::string* out, uint32_t value) {
   for (int i = 0; i < 4; i++) out->push_back((char)((value >> (8 * i)) & 0xFF));
 }
@@ -16,11 +27,12 @@ void AppendQword(std::string* out, uint64_t value) {
 
 std::string RawEntryHeader(uint32_t dataLength, uint32_t attributes, uint64_t lastWrite,
                            uint32_t nameLength) {
-  std::string out;
-  AppendDword(&out, dataLength);
-  AppendDword(&out, attributes);
-  AppendQword(&out, lastWrite);
-  AppendDword(&out, nameLength);
+  std::string out(EntryHeaderSize, '\0');
+  PutDword(&out, DataLengthAt, dataLength);
+  PutDword(&out, AttributesAt, attributes);
+  PutDword(&out, LastWriteAt, (uint32_t)lastWrite);
+  PutDword(&out, LastWriteAt + 4, (uint32_t)(lastWrite >> 32));
+  PutDword(&out, NameLengthAt, nameLength);
   return out;
 }
 
@@ -64,19 +76,19 @@ std::string Deflate(const std::string& bytes, int level) {
 }
 
 std::string RawPackageHeader(uint32_t storedLength, uint32_t unpackedLength, uint32_t checksum) {
-  std::string out;
-  AppendDword(&out, storedLength);
-  AppendDword(&out, unpackedLength);
-  AppendDword(&out, checksum);
+  std::string out(PackageHeaderSize, '\0');
+  PutDword(&out, StoredLengthAt, storedLength);
+  PutDword(&out, UnpackedLengthAt, unpackedLength);
+  PutDword(&out, ChecksumAt, checksum);
   return out;
 }
 
 std::string BuildPackage(const std::string& unpacked, int level) {
   std::string stream = Deflate(unpacked, level);
-  if (unpacked.size() > UINT32_MAX || stream.size() > UINT32_MAX - 12) {
+  if (unpacked.size() > UINT32_MAX || stream.size() > UINT32_MAX - PackageHeaderSize) {
     throw std::length_error("package larger than 4 GB");
   }
-  return RawPackageHeader((uint32_t)(12 + stream.size()), (uint32_t)unpacked.size(),
+  return RawPackageHeader((uint32_t)(PackageHeaderSize + stream.size()), (uint32_t)unpacked.size(),
                           Crc32(unpacked)) +
          stream;
 }

@@ -2,10 +2,7 @@
 // whole package resource. Used by the packer and by tests that craft packages, well-formed or
 // deliberately not.
 //
-// Layout written (all integers little-endian):
-//   package  = header (stored length, unpacked length, CRC-32 of the unpacked data) + zlib stream
-//   unpacked = entries one after another
-//   entry    = data length, attributes, last-write FILETIME (64 bits), name length, name, data
+// The layout is the reader's own, package/format.h: the header fields are put where it says.
 #pragma once
 
 #include <stdint.h>
