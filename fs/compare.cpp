@@ -1,9 +1,11 @@
 // Deciding from directory metadata alone whether the file at a target path already equals a
-// package entry, so that an up-to-date key disk is left untouched. Every call traces one line.
+// package entry, so that an up-to-date key disk is left untouched, and whether the path led to
+// a file of another name. Every call traces one line.
 #include "fs/compare.h"
 
 #include <stdint.h>
 
+#include "fs/names.h"
 #include "trace/trace.h"
 
 LONG DosTimeKey(const FILETIME* time, LONG fallback) {
@@ -16,6 +18,12 @@ LONG DosTimeKey(const FILETIME* time, LONG fallback) {
 }
 
 int IsSameFile(const char* path, const EntryHeader* entry) {
+  int otherFile = 0;
+  return CompareEntryFile(path, entry, &otherFile);
+}
+
+int CompareEntryFile(const char* path, const EntryHeader* entry, int* otherFile) {
+  *otherFile = 0;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(path, &found);
   if (search == INVALID_HANDLE_VALUE) {
@@ -23,13 +31,15 @@ int IsSameFile(const char* path, const EntryHeader* entry) {
     return 0;
   }
   FindClose(search);
+  // The lookup already reports the name it found, so telling another file costs no call.
+  *otherFile = !IsSameName(LastLevel(path), found.cFileName);
 
   // The fallbacks differ (1 on disk, 0 for the entry) so that two times that have no DOS form
   // never count as equal; a converted key is never 0 or 1.
   LONG diskKey = DosTimeKey(&found.ftLastWriteTime, 1);
   LONG entryKey = DosTimeKey(&entry->LastWrite, 0);
-  if (found.nFileSizeLow == entry->DataLength && found.dwFileAttributes == entry->Attributes &&
-      diskKey == entryKey) {
+  if (!*otherFile && found.nFileSizeLow == entry->DataLength &&
+      found.dwFileAttributes == entry->Attributes && diskKey == entryKey) {
     Trace("Existing [%s]", path);
     return 1;
   }

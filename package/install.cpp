@@ -34,7 +34,14 @@ static int InstallEntries(const Package* package, const char* TargetFolder) {
       Trace("[%s%s] %d", TargetFolder, entry.Name, 0);
       return 0;
     }
-    if (IsSameFile(target, &entry.Header)) continue;
+    // A path that leads to a file of another name (a short alias of it on a FAT disk) would
+    // overwrite that file: refused as a failed write, nothing written.
+    int otherFile = 0;
+    if (CompareEntryFile(target, &entry.Header, &otherFile)) continue;
+    if (otherFile) {
+      Trace("[%s] %d", target, 0);
+      return 0;
+    }
     int written = WriteEntry(target, &entry);
     Trace("[%s] %d", target, written);
     if (!written) return 0;

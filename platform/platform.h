@@ -46,6 +46,9 @@ typedef const void* LPCVOID;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef DWORD* LPDWORD;
+// UTF-16 code units, as Windows' WCHAR (wchar_t there, which is wider here).
+typedef uint16_t WCHAR;
+typedef WCHAR* LPWSTR;
 
 typedef struct HWND__* HWND;
 typedef struct HRSRC__* HRSRC;
@@ -149,12 +152,14 @@ typedef WIN32_FIND_DATAA WIN32_FIND_DATA;
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_DISK_FULL 112
+#define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
 #define ERROR_DIR_NOT_EMPTY 145
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_FILE_TOO_LARGE 223
 #define ERROR_MORE_DATA 234
+#define ERROR_NO_UNICODE_TRANSLATION 1113
 #define ERROR_DIRECTORY 267
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813
@@ -249,6 +254,14 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 BOOL WINAPI FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime);
 
+// Text in the ANSI code page (932 on the POSIX side). MultiByteToWideChar knows CP_ACP (and
+// 932, the same here): with MB_ERR_INVALID_CHARS bytes that are no character fail with
+// ERROR_NO_UNICODE_TRANSLATION, without it they become U+30FB as Windows' table for 932 has it;
+// a length of -1 converts the NUL too; an output length of 0 asks for the length needed.
+#define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x00000008u
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out,
+                               int outLength);
 // Text in the ANSI code page (932 on the POSIX side). wvsprintfA and wsprintfA format at most
 // 1024 bytes, the NUL included, as user32's do (%s %c %d %u %X and their widths are what the
 // program uses).

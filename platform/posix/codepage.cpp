@@ -145,3 +145,33 @@ int PosixAnsiRoundTrips(const char* ansi, size_t length) {
   }
   return 1;
 }
+
+long PosixAnsiToUtf16(const char* ansi, size_t length, unsigned short* out, size_t size,
+                      int strict) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(ansi);
+  const unsigned char* end = p + length;
+  size_t n = 0;
+  while (p < end) {
+    unsigned char lead = *p++;
+    uint16_t code = Cp932Single[lead];
+    if (code == Cp932Lead) {
+      unsigned char trail = p < end ? *p : 0;
+      if (trail >= 0x40 && trail <= 0xFC) {
+        ++p;
+        code = Cp932Double[(lead - 0x81) * 189 + (trail - 0x40)];
+      } else {
+        code = Cp932Invalid;
+      }
+    }
+    if (code == Cp932Invalid) {
+      if (strict) return -1;
+      code = 0x30FB;
+    }
+    if (out) {
+      if (n >= size) return -2;
+      out[n] = code;
+    }
+    ++n;
+  }
+  return (long)n;
+}

@@ -17,3 +17,10 @@ int PosixUtf8ToAnsi(const char* utf8, char* out, size_t size);
 // found elsewhere, and the user-defined rows (0xF0-0xF9) are left to the converter: text with
 // any of those gives 0. Only says something of text PosixAnsiToUtf8 accepts.
 int PosixAnsiRoundTrips(const char* ansi, size_t length);
+
+// Converts `length` bytes of code page 932 text to UTF-16 in `out` (room for `size` units; NULL
+// with 0 to learn the count). The number of units, or -1 when a byte sequence is no character
+// and `strict` (without it such a sequence becomes U+30FB, as Windows' table for 932 gives),
+// or -2 when the result does not fit.
+long PosixAnsiToUtf16(const char* ansi, size_t length, unsigned short* out, size_t size,
+                      int strict);

@@ -9,6 +9,21 @@
 // READONLY stays in the extended attribute only: on Windows it does not stop anything from
 // being created inside the folder, and clearing the mode's write bits would.
 //
+// A key disk is a FAT or exFAT stick, and neither keeps extended attributes. There the value is
+// the directory entry's attribute byte, as on Windows: the kernel's FAT driver reads and sets it
+// through FAT_IOCTL_GET_ATTRIBUTES and FAT_IOCTL_SET_ATTRIBUTES (and mirrors READONLY in the
+// mode itself). The byte holds READONLY, HIDDEN, SYSTEM and ARCHIVE; every other bit is
+// dropped and the call succeeds, as Windows' FAT driver does. exFAT has those ioctls only from
+// Linux 6.7 on; before, READONLY follows the mode, a file always reads ARCHIVE, HIDDEN and
+// SYSTEM can be neither read nor set (SetFileAttributesA asking for either applies READONLY
+// and fails with ERROR_NOT_SUPPORTED). The medium is looked at only when the extended
+// attribute is refused, so that other file systems pay nothing for it.
+//
+// Names: FAT and exFAT look names up ignoring case, and FAT also by the short 8.3 alias of a
+// long name and with trailing dots stripped, so the name asked for may lead to an entry of
+// another name. FindFirstFileA reports the entry's own name there, as Windows does, found
+// among the folder's entries by its inode.
+//
 // Below a drive's root no symbolic link is followed, whatever the call: the folder holding the
 // last level of a path is opened beneath the root without crossing a link (openat2, or one
 // level at a time where the kernel lacks it), and the last level is then acted on through that
@@ -18,13 +33,17 @@
 // through the drive table's link, like the rest of the host outside the drive.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <linux/msdos_fs.h>
 #include <linux/openat2.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -57,12 +76,52 @@ DWORD WithNormal(DWORD value) {
   return FILE_ATTRIBUTE_NORMAL;
 }
 
+#ifndef EXFAT_SUPER_MAGIC
+#define EXFAT_SUPER_MAGIC 0x2011BAB0
+#endif
+
+// The bits a FAT directory entry keeps of what may be set.
+const DWORD FatEntryBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                           FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// Whether the open file lies on FAT (vfat, msdos) or exFAT, whose directory entries hold the
+// attributes and whose lookups ignore case.
+int IsFatMedium(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return 0;
+  return fs.f_type == MSDOS_SUPER_MAGIC || (unsigned long)fs.f_type == EXFAT_SUPER_MAGIC;
+}
+
+// The attribute byte of the FAT or exFAT entry at `hostPath` (no link): 1 with `*value`, 0 when
+// there is no such medium there (`*fat` 0) or the driver cannot read the byte (`*fat` 1).
+int ReadEntryByte(const char* hostPath, DWORD* value, int* fat) {
+  *fat = 0;
+  int fd = open(hostPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  uint32_t byte = 0;
+  int read = 0;
+  if (IsFatMedium(fd)) {
+    *fat = 1;
+    read = ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &byte) == 0;
+  }
+  close(fd);
+  if (read) *value = byte & FatEntryBits;
+  return read;
+}
+
 // The stored value. 0 when there is none (or it is in a form this layer does not write, such
-// as Samba's binary one).
-int ReadStored(const char* hostPath, DWORD* value) {
+// as Samba's binary one). `*fat` (may be NULL) tells whether the path lies on FAT or exFAT.
+int ReadStored(const char* hostPath, DWORD* value, int* fat = nullptr) {
+  int onFat = 0;
+  if (fat) *fat = 0;
   char text[32];
   // Never through a link: the callers have made sure the path names no link.
   ssize_t n = lgetxattr(hostPath, AttributeName, text, sizeof text - 1);
+  if (n < 0 && errno == ENOTSUP) {
+    int read = ReadEntryByte(hostPath, value, &onFat);
+    if (fat) *fat = onFat;
+    return read;
+  }
   if (n <= 0) return 0;
   text[n] = '\0';
   if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return 0;
@@ -83,10 +142,41 @@ DWORD AttributesOf(const struct stat* st, int hasStored, DWORD stored) {
   return WithNormal(value);
 }
 
-DWORD AttributesOfPath(const char* hostPath, const struct stat* st) {
+DWORD AttributesOfPath(const char* hostPath, const struct stat* st, int* fat = nullptr) {
   DWORD stored = 0;
-  int hasStored = ReadStored(hostPath, &stored);
+  int hasStored = ReadStored(hostPath, &stored, fat);
   return AttributesOf(st, hasStored, stored);
+}
+
+// A file's READONLY in its mode where the driver allows no other change: of the write bits all
+// the mount's mask lets through or none (the FAT drivers refuse anything else with EPERM).
+int MirrorInMode(int fd, const struct stat* st, DWORD value) {
+  mode_t mode = st->st_mode & 07777;
+  if (value & FILE_ATTRIBUTE_READONLY) {
+    return (mode & WriteBits) == 0 || fchmod(fd, mode & ~WriteBits) == 0;
+  }
+  if (mode & WriteBits) return 1;
+  const mode_t choices[] = {S_IWUSR | S_IWGRP | S_IWOTH, S_IWUSR | S_IWGRP, S_IWUSR};
+  for (mode_t bits : choices) {
+    if (fchmod(fd, mode | bits) == 0) return 1;
+  }
+  return 0;
+}
+
+// Stores `value` in the FAT or exFAT entry of the open file: 1, or 0 with errno set. The bits
+// the entry cannot hold are dropped, as Windows drops them; where the driver offers no way to
+// set the byte (exFAT before Linux 6.7), READONLY goes to the mode and asking for HIDDEN or
+// SYSTEM fails with EOPNOTSUPP.
+int StoreInEntry(int fd, const struct stat* st, DWORD value) {
+  uint32_t byte = value & FatEntryBits;
+  if (ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &byte) == 0) return 1;
+  if (errno != ENOTTY && errno != EINVAL) return 0;
+  if (!S_ISDIR(st->st_mode) && !MirrorInMode(fd, st, value)) return 0;
+  if (value & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
+    errno = EOPNOTSUPP;
+    return 0;
+  }
+  return 1;
 }
 
 // Stores `value` (already reduced to what may be set) and mirrors READONLY in a file's mode,
@@ -95,6 +185,7 @@ int StoreAttributes(int fd, const struct stat* st, DWORD value) {
   char text[16];
   int n = snprintf(text, sizeof text, "0x%x", (unsigned)value);
   int stored = fsetxattr(fd, AttributeName, text, (size_t)n, 0);
+  if (stored != 0 && errno == ENOTSUP && IsFatMedium(fd)) return StoreInEntry(fd, st, value);
   int saved = errno;
   if (!S_ISDIR(st->st_mode)) {
     mode_t mode = st->st_mode & 07777;
@@ -253,12 +344,13 @@ int IsPlain(const struct stat* st) { return S_ISREG(st->st_mode) || S_ISDIR(st->
 
 // What FindFirstFileA and GetFileAttributesA report. A link or special file never matches an
 // attribute a file can be given, so the installer never takes one for its file.
-DWORD AttributesOfObject(const Beneath* at, const struct stat* st) {
+DWORD AttributesOfObject(const Beneath* at, const struct stat* st, int* fat = nullptr) {
+  if (fat) *fat = 0;
   if (S_ISLNK(st->st_mode)) return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
   if (!IsPlain(st)) return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_DEVICE;
   // The levels up to here are no links, and the last one is none either: reading by path is
   // reading this object.
-  return AttributesOfPath(at->Host, st);
+  return AttributesOfPath(at->Host, st, fat);
 }
 
 // Opens the plain file or folder at the path for changing its attributes: the descriptor, or -1
@@ -634,6 +726,46 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
 
 namespace {
 
+// The name under which the folder of `at` holds the entry at its last level (UTF-8, in `out`):
+// 1, or 0 when it cannot be told. The entry is held open meanwhile, because the FAT and exFAT
+// drivers report an entry's own inode number in the listing only while its inode is in memory.
+int StoredName(const Beneath* at, char* out, size_t size) {
+  int held = openat(at->Folder, at->Name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (held < 0) return 0;
+  struct stat st;
+  int folder = -1;
+  int found = 0;
+  if (fstat(held, &st) == 0) folder = openat(at->Folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  alignas(8) char listing[8192];
+  long n = 0;
+  while (!found && folder >= 0 && (n = syscall(SYS_getdents64, folder, listing, sizeof listing)) > 0) {
+    for (long offset = 0; offset < n;) {
+      struct Entry {
+        uint64_t Inode;
+        int64_t Next;
+        unsigned short Length;
+        unsigned char Type;
+        char Name[1];
+      };
+      const Entry* entry = reinterpret_cast<const Entry*>(listing + offset);
+      offset += entry->Length;
+      if (entry->Inode != (uint64_t)st.st_ino || strcmp(entry->Name, ".") == 0 ||
+          strcmp(entry->Name, "..") == 0) {
+        continue;
+      }
+      size_t length = strlen(entry->Name);
+      if (length < size) {
+        memcpy(out, entry->Name, length + 1);
+        found = 1;
+      }
+      break;
+    }
+  }
+  if (folder >= 0) close(folder);
+  close(held);
+  return found;
+}
+
 // The found entry's name in code page 932, as converting the host's name (`hostName`, UTF-8)
 // back gives it. That is the last level of `windowsPath` byte for byte when the level is a name
 // (not "." or "..") whose characters each have one code only, which saves a converter for
@@ -691,12 +823,19 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA find
     return INVALID_HANDLE_VALUE;
   }
   memset(findData, 0, sizeof *findData);
-  if (!NameOfEntry(fileName, at.Name, findData->cFileName, sizeof findData->cFileName)) {
+  int fat = 0;
+  findData->dwFileAttributes = AttributesOfObject(&at, &st, &fat);
+  // On FAT and exFAT the entry found may hold another name than the one asked for.
+  char stored[NAME_MAX + 1];
+  int named = fat && StoredName(&at, stored, sizeof stored)
+                  ? PosixUtf8ToAnsi(stored, findData->cFileName, sizeof findData->cFileName)
+                  : NameOfEntry(fileName, at.Name, findData->cFileName,
+                                sizeof findData->cFileName);
+  if (!named) {
     CloseBeneath(&at);
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
-  findData->dwFileAttributes = AttributesOfObject(&at, &st);
   findData->ftLastWriteTime = PosixFileTimeFromTimespec(st.st_mtim);
   findData->ftLastAccessTime = PosixFileTimeFromTimespec(st.st_atim);
   // The host has no creation time to hand here; the earlier of change and write comes closest.

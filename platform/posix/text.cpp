@@ -1,8 +1,11 @@
 // ANSI text in code page 932, the code page the program speaks everywhere on the POSIX side:
-// lead-byte recognition, stepping back over double-byte characters, and user32's formatting.
+// lead-byte recognition, stepping back over double-byte characters, conversion to UTF-16 and
+// user32's formatting.
 #include <stdio.h>
+#include <string.h>
 
 #include "platform/platform.h"
+#include "platform/posix/codepage.h"
 
 // Lead bytes of code page 932; the trail byte after one may be any of 0x40-0x7E, 0x80-0xFC,
 // the backslash 0x5C included.
@@ -39,4 +42,20 @@ extern "C" int wsprintfA(LPSTR out, LPCSTR format, ...) {
   int n = wvsprintfA(out, format, arguments);
   va_end(arguments);
   return n;
+}
+
+// The ANSI code page is 932 whatever the host's locale: no other code page is known here.
+extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length,
+                                          LPWSTR out, int outLength) {
+  if ((codePage != CP_ACP && codePage != 932) || !text || length < -1 || length == 0 ||
+      outLength < 0 || (outLength > 0 && !out) || (flags & ~MB_ERR_INVALID_CHARS)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t bytes = length < 0 ? strlen(text) + 1 : (size_t)length;
+  long n = PosixAnsiToUtf16(text, bytes, outLength ? out : nullptr, (size_t)outLength,
+                            (flags & MB_ERR_INVALID_CHARS) != 0);
+  if (n == -1) SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+  if (n == -2) SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return n < 0 ? 0 : (int)n;
 }

@@ -378,3 +378,60 @@ TEST(InstallPackage, BrokenEntryEndsTheWalkAsAFailure) {
 }
 
 }  // namespace
+
+// A FAT disk answers a lookup of a short alias (ZARPOC~1.DLL) with the long-named file that
+// owns it, and reports that file's name. Writing there would replace the user's file under
+// another name: the entry is refused as a failed write, even when that file looks identical. A
+// name that differs only in letter case is the same file, as Windows sees it.
+TEST(InstallPackage, PathLeadingToAFileOfAnotherNameIsAFailedWrite) {
+  struct Case {
+    const char* entryName;  // UTF-8
+    const char* reported;   // the name the lookup reports for it (UTF-8)
+    bool identical;         // the file found has the entry's size, attributes and time
+    bool refused;
+  };
+  const Case cases[] = {
+      {"ZARPOC~1.DLL", "ZarpoCore.dll", false, true},
+      {"ZARPOC~1.DLL", "ZarpoCore.dll", true, true},
+      {"SETUP.EXE", "Setup.exe", true, false},
+      {"ｚａｒｐｏ.txt", "ＺＡＲＰＯ.txt", false, false},
+      {"ⅰ.txt", "Ⅰ.txt", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entryName);
+    ScratchDrive drive;
+    drive.MakeFolder("Zarpo");
+    std::vector<PackEntry> entries = Release();
+    PackEntry& entry = entries[1];
+    entry.name = Ansi(c.entryName);
+    // What the lookup finds: the user's file, written before.
+    std::string users = c.identical ? entry.data : std::string("the user's file");
+    drive.WriteHostFile("Zarpo\\" + entry.name, users);
+    ASSERT_TRUE(SetHostWriteTime(drive.HostPath("Zarpo\\" + entry.name),
+                                 MakeFileTime(entry.lastWrite)));
+    ASSERT_TRUE(SetFileAttributesA(Path(entry).c_str(), c.identical ? entry.attributes : 0x20));
+    PackageModule module(PackageOf(entries));
+
+    InstallRun run;
+    {
+      FaultScope scope;
+      FaultCaptureTrace(true);
+      FaultFoundName(Path(entry), Ansi(c.reported));
+      run = {InstallPackageFrom(module.Handle(), Target), FaultTraceLines(), FaultCallDetails()};
+    }
+
+    EXPECT_EQ(run.result, c.refused ? 0 : 1);
+    ASSERT_GE(run.lines.size(), 3u);
+    EXPECT_EQ(run.lines[2].compare(0, 10, c.refused || !c.identical ? "Different " : "Existing ["),
+              0)
+        << run.lines[2];
+    if (c.refused) {
+      EXPECT_EQ(run.lines.back(), "[" + Path(entry) + "] 0");
+      EXPECT_EQ(run.lines.size(), 4u) << "the walk goes on after a refused entry";
+      EXPECT_EQ(drive.ReadHostFile("Zarpo\\" + entry.name), users);
+      EXPECT_EQ(CountCalls(run, "CreateFileA"), 1) << "only the first entry is written";
+    } else {
+      ExpectInstalled(drive, entry);
+    }
+  }
+}

@@ -189,6 +189,40 @@ TEST(Finding, OnePath) {
   }
 }
 
+// A key disk's file system looks names up ignoring case, FAT also by the short alias of a long
+// name, and both strip trailing dots; the entry found reports its own name, and replacing it
+// keeps that name.
+TEST(Finding, OnFatTheEntryFoundReportsItsOwnName) {
+  ScratchMedium medium = ScratchMediumKind();
+  if (medium == OtherMedium) GTEST_SKIP() << "not on FAT or exFAT";
+  MakeFile(Scratch("ZarpoCore.dll"), "core");
+  struct Case {
+    const char* asked;
+    bool fatOnly;  // exFAT has no short names
+  };
+  const Case cases[] = {
+      {"ZarpoCore.dll", false}, {"ZARPOCORE.DLL", false}, {"zarpocore.dll", false},
+      {"ZarpoCore.dll.", false}, {"ZARPOC~1.DLL", true},  {"zarpoc~1.dll", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.asked);
+    if (c.fatOnly && medium != FatMedium) continue;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(Scratch(c.asked).c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE) << GetLastError();
+    FindClose(find);
+    EXPECT_STREQ(data.cFileName, "ZarpoCore.dll");
+    EXPECT_EQ(data.nFileSizeLow, 4u);
+  }
+  MakeFile(Scratch("ZARPOCORE.DLL"), "replaced");
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(Scratch("zarpocore.dll").c_str(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE) << GetLastError();
+  FindClose(find);
+  EXPECT_STREQ(data.cFileName, "ZarpoCore.dll");
+  EXPECT_EQ(ReadWhole(Scratch("ZarpoCore.dll")), "replaced");
+}
+
 TEST(Handles, WriteAndReadBack) {
   std::string path = Scratch("big.bin");
   std::string contents(300000, '\0');

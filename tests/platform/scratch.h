@@ -16,6 +16,21 @@ const char* ScratchRoot();
 // that meet one of them are skipped there, and only there.
 bool RunningUnderWine();
 
+// The file system the scratch folder lies on, for the checks that differ on a key disk's: FAT
+// (FAT12/16/32) or exFAT keep only read-only, hidden, system and archive, store last-write
+// times in 2-second (FAT) or 10 ms (exFAT) steps, and look names up ignoring case.
+enum ScratchMedium { OtherMedium, FatMedium, ExfatMedium };
+ScratchMedium ScratchMediumKind();
+
+// Whether hidden and system can be set and read back there: not on exFAT from Linux before
+// 6.7 (its driver offers no call for them), nor under Wine on FAT or exFAT (Wine keeps them in
+// an extended attribute, which neither has).
+bool MediumKeepsHiddenAndSystem();
+
+// Whether a last-write time written to FAT is rounded down to the even second (Linux's driver,
+// under Wine too) or up (Windows').
+bool FatRoundsTimesDown();
+
 // The checks of double-byte names assume code page 932 as the ANSI code page.
 bool AnsiCodePageIs932();
 

@@ -105,6 +105,25 @@ bool RunningUnderWine() {
 
 bool AnsiCodePageIs932() { return GetACP() == 932; }
 
+ScratchMedium ScratchMediumKind() {
+  std::string root = ScratchRoot();
+  char system[MAX_PATH] = "";
+  if (root.size() < 3 || root[1] != ':' ||
+      !GetVolumeInformationA(root.substr(0, 3).c_str(), nullptr, 0, nullptr, nullptr, nullptr,
+                             system, sizeof system)) {
+    return OtherMedium;
+  }
+  std::string name = system;
+  if (name == "exFAT") return ExfatMedium;
+  return name.compare(0, 3, "FAT") == 0 ? FatMedium : OtherMedium;
+}
+
+bool MediumKeepsHiddenAndSystem() {
+  return !RunningUnderWine() || ScratchMediumKind() == OtherMedium;
+}
+
+bool FatRoundsTimesDown() { return RunningUnderWine(); }
+
 void SetProcessTimeZone(const char* zone) {
   _putenv_s("TZ", zone);
   _tzset();

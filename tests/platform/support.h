@@ -36,6 +36,34 @@ inline std::string ReadWhole(const std::string& path) {
   return contents;
 }
 
+// What reads back of attributes `value` set on the scratch folder's file system: all of them,
+// or on FAT and exFAT what a directory entry holds (a file with none of those reads NORMAL).
+inline DWORD KeptAttributes(DWORD value) {
+  if (ScratchMediumKind() == OtherMedium) return value;
+  DWORD kept = value & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE);
+  return kept ? kept : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Whether a case needing hidden or system (in any of `values`) can run on the medium.
+inline bool HiddenAndSystemUsable(DWORD values) {
+  return !(values & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ||
+         MediumKeepsHiddenAndSystem();
+}
+
+// A last-write time as the scratch folder's file system keeps it: to 100 ns, or in FAT's
+// 2-second steps (rounded as its driver rounds) or exFAT's 10 ms steps; 0 when the medium
+// cannot hold it at all (FAT and exFAT: before 1980 or after 2107).
+inline uint64_t KeptTime(uint64_t value) {
+  const uint64_t from1980 = 0x01a8e79fe1d58000ull, to2108 = 0x023868b86803c000ull;
+  ScratchMedium medium = ScratchMediumKind();
+  if (medium == OtherMedium) return value;
+  if (value < from1980 || value >= to2108) return 0;
+  uint64_t step = medium == FatMedium ? 20000000 : 100000;
+  uint64_t down = value - (value - from1980) % step;
+  return medium == FatMedium && !FatRoundsTimesDown() && down != value ? down + step : down;
+}
+
 // Skips the rest of the test when running under Wine, with the reason.
 #define SKIP_UNDER_WINE(reason) \
   if (RunningUnderWine()) GTEST_SKIP() << "Wine differs: " << reason

@@ -1,5 +1,6 @@
-// Last-write times: kept to 100 ns through SetFileTime and FindFirstFileA, and converted to DOS
-// dates without any time-zone shift, dropping the odd second and the fraction.
+// Last-write times: kept to 100 ns through SetFileTime and FindFirstFileA (in the steps of FAT
+// and exFAT on those), and converted to DOS dates without any time-zone shift, dropping the odd
+// second and the fraction.
 #include "support.h"
 
 namespace {
@@ -76,6 +77,7 @@ TEST(SetFileTime, LastWriteRoundTripsTo100ns) {
   const uint64_t times[] = {Fraction, OddSecond, YearEnd, In1975, Before1970, At1980 + 1, In2050};
   for (uint64_t value : times) {
     SCOPED_TRACE(testing::Message() << "time 0x" << std::hex << value);
+    if (KeptTime(value) == 0) continue;  // outside what FAT and exFAT can hold
     std::string path = Scratch("timed.bin");
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
@@ -90,7 +92,7 @@ TEST(SetFileTime, LastWriteRoundTripsTo100ns) {
     HANDLE find = FindFirstFileA(path.c_str(), &found);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(FindClose(find));
-    EXPECT_EQ(FileTimeValue(found.ftLastWriteTime), value);
+    EXPECT_EQ(FileTimeValue(found.ftLastWriteTime), KeptTime(value));
     EXPECT_EQ(found.nFileSizeLow, 5u);
     EXPECT_EQ(found.nFileSizeHigh, 0u);
     EXPECT_STREQ(found.cFileName, "timed.bin");
@@ -111,7 +113,7 @@ TEST(SetFileTime, NullAndZeroLeaveTimesAlone) {
   HANDLE find = FindFirstFileA(path.c_str(), &found);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   FindClose(find);
-  EXPECT_EQ(FileTimeValue(found.ftLastWriteTime), Fraction);
+  EXPECT_EQ(FileTimeValue(found.ftLastWriteTime), KeptTime(Fraction));
 }
 
 TEST(SetFileTime, NeedsAWritableHandle) {

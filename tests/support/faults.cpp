@@ -34,6 +34,8 @@ bool ScriptedDialog = false;
 std::vector<int> ScriptedAnswers;  // those not yet given, in order
 std::vector<FaultBox> Boxes;
 std::vector<FaultShellCall> ShellCalls;
+std::string RenamedPath;  // FaultFoundName's, empty when off
+std::string RenamedTo;
 
 // The stand-in monitor window while trace capture is on; never a real handle of the layer.
 HWND const CaptureWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7E57F00D));
@@ -84,6 +86,13 @@ void FaultReset() {
   ScriptedAnswers.clear();
   Boxes.clear();
   ShellCalls.clear();
+  RenamedPath.clear();
+  RenamedTo.clear();
+}
+
+void FaultFoundName(const std::string& path, const std::string& name) {
+  RenamedPath = path;
+  RenamedTo = name;
 }
 
 void FaultArm(int nth, const char* name, FaultKind kind, bool persist) {
@@ -155,6 +164,7 @@ extern "C" {
 #undef WRAPPED_SIMPLE
 #undef WRAPPED_SPECIAL
 
+HANDLE WINAPI __real_FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA);
 BOOL WINAPI __real_FindClose(HANDLE);
 HANDLE WINAPI __real_CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
                                  HANDLE);
@@ -189,6 +199,18 @@ BOOL WINAPI __wrap_VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
   BOOL released = __real_VirtualFree(address, size, type);
   if (released) LiveBuffers--;
   return released;
+}
+
+HANDLE WINAPI __wrap_FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA found) {
+  if (ShouldFail("FindFirstFileA", nullptr, path)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE search = __real_FindFirstFileA(path, found);
+  if (search != INVALID_HANDLE_VALUE && !RenamedPath.empty() && path && RenamedPath == path) {
+    snprintf(found->cFileName, sizeof found->cFileName, "%s", RenamedTo.c_str());
+  }
+  return search;
 }
 
 BOOL WINAPI __wrap_FindClose(HANDLE findHandle) {

@@ -11,6 +11,8 @@
 //   WriteFile                                   FALSE, ERROR_DISK_FULL, 0 bytes written; or with
 //                                               FaultKind::ShortWrite: half the bytes really
 //                                               written and TRUE with that smaller count
+//   FindFirstFileA                              INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND; and
+//                                               FaultFoundName renames what it finds
 //   FindClose, CloseHandle                      the handle is really closed, then FALSE,
 //                                               ERROR_INVALID_HANDLE (a failing close must not
 //                                               itself leak what the test counts)
@@ -88,6 +90,11 @@ std::vector<std::string> FaultCallLog();
 // hex, decimal, hex), "WriteFile count", "SetFileTime --w" (which of the creation, access and
 // write times are given); the bare name for the others.
 std::vector<std::string> FaultCallDetails();
+
+// From now until FaultReset, a FindFirstFileA of `path` that finds something reports `name` in
+// cFileName, as a FAT disk does for a short alias or a name with trailing dots: the lookup led
+// to the file that owns it.
+void FaultFoundName(const std::string& path, const std::string& name);
 
 void FaultCaptureTrace(bool on);
 std::vector<std::string> FaultTraceLines();

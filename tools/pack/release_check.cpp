@@ -102,6 +102,9 @@ std::string NameProblem(const std::string& name, const std::string& ansiName) {
   return "";
 }
 
+// What a FAT directory entry holds of a file's attributes: read-only, hidden, system, archive.
+const uint32_t FatKeptAttributes = 0x27;
+
 std::string AttributesProblem(uint32_t attributes) {
   char value[16];
   snprintf(value, sizeof value, "0x%X", attributes);
@@ -118,6 +121,13 @@ std::string AttributesProblem(uint32_t attributes) {
     return std::string("attributes ") + value +
            " read back as 0x20 from a written file, so it would be written again on every run;"
            " use 0x20";
+  }
+  if (attributes & ~FatKeptAttributes) {
+    char extra[16];
+    snprintf(extra, sizeof extra, "0x%X", attributes & ~FatKeptAttributes);
+    return std::string("attributes ") + value + " have bits a FAT key disk cannot keep (" + extra +
+           "): they would be dropped and the file written again on every run; a key disk keeps"
+           " only 0x01, 0x02, 0x04 and 0x20";
   }
   return "";
 }

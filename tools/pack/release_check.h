@@ -16,8 +16,9 @@
 // of the obsolete list (the updater deletes them after writing them).
 std::string NameProblem(const std::string& name, const std::string& ansiName);
 
-// The same for the attributes: bits that are not attributes, the directory bit, and 0x0 or
-// 0x80 (a written file reads back with ARCHIVE, so it would be written on every run).
+// The same for the attributes: bits that are not attributes, the directory bit, 0x0 or 0x80 (a
+// written file reads back with ARCHIVE, so it would be written on every run), and any bit
+// beyond 0x27, which a FAT key disk's directory entry drops (the same outcome).
 std::string AttributesProblem(uint32_t attributes);
 
 // The same for a last-write time: outside 1980-01-01 to 2107-12-31 there is no DOS time, so the
