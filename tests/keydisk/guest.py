@@ -387,6 +387,7 @@ def names(ctx, name, side):
                 last = scenarios.done_box(IDNO) if installs else scenarios.FAILED_BOX
                 ctx.check_boxes(run, [scenarios.confirm_box("E", IDYES), last])
             lines = run.trace_lines()[seen:]
+            print("%s step, trace: %s" % (step, b" | ".join(lines).decode("cp932")))
             t = target("E", entry)
             if installs:
                 ctx.checks.equal(len(lines), 2, "trace lines of the %s step" % step)
