@@ -6,8 +6,12 @@
 #
 #   scripts/vm32.sh image                          build the guest image unless it is cached
 #   scripts/vm32.sh run --build DIR --out DIR      boot once: every scenario of
-#        [--scale N] [--scenario NAME]...          tests/wine/scenarios.py against DIR's programs;
-#                                                  each scenario's log and exit code go to --out
+#        [--linux DIR] [--scale N]                 tests/wine/scenarios.py against DIR's programs,
+#        [--scenario NAME]...                      and the key-disk scenarios of tests/keydisk on
+#                                                  a FAT32 and an exFAT disk (the Linux build's
+#                                                  folder given by --linux); each scenario's log
+#                                                  and exit code go to --out, and so do the two
+#                                                  disk images, for tests/keydisk/readback.py
 #   scripts/vm32.sh result --out DIR --scenario NAME
 #                                                  a scenario's log, exiting with its exit code
 #
@@ -128,10 +132,11 @@ image() {
 }
 
 run() {
-  local build="" out="" scale=4 scenarios=()
+  local build="" out="" linux="" scale=4 scenarios=()
   while [ $# -gt 0 ]; do
     case "$1" in
       --build) build=$2; shift 2 ;;
+      --linux) linux=$2; shift 2 ;;
       --out) out=$2; shift 2 ;;
       --scale) scale=$2; shift 2 ;;
       --scenario) scenarios+=("$2"); shift 2 ;;
@@ -142,12 +147,36 @@ run() {
   [ -f "$build/ZarpoUpdate.exe" ] || die "no ZarpoUpdate.exe in $build"
   [ -f "$cache/stamp" ] && [ "$(cat "$cache/stamp")" = "$key" ] ||
     die "no guest image for this package list in $cache (run scripts/vm32.sh image)"
-  need qemu-system-x86_64 timeout
+  need qemu-system-x86_64 timeout mkfs.fat mkfs.exfat
   build=$(cd "$build" && pwd)
   rm -rf "$out"
   mkdir -p "$out"
   out=$(cd "$out" && pwd)
-  { echo "scale=$scale"; echo "scenarios=${scenarios[*]}"; } > "$out/params"
+  # The Linux build is shared read-only when there is one; without it the scenarios that need
+  # it fail in the guest, naming the folder that was looked at.
+  local linux_share=()
+  if [ -n "$linux" ] && [ -x "$linux/ZarpoUpdate" ]; then
+    linux=$(cd "$linux" && pwd)
+    linux_share=(-virtfs "local,path=$linux,mount_tag=linux,security_model=none,readonly=on")
+  elif [ -n "$linux" ]; then
+    echo "vm32: no Linux build in $linux (no ZarpoUpdate): its key-disk scenarios will fail" >&2
+  fi
+  { echo "scale=$scale"; echo "scenarios=${scenarios[*]}"; echo "linux=$linux"
+    echo "linux_shared=${#linux_share[@]}"; } > "$out/params"
+  # The key disks: sparse images made here by dosfstools and exfatprogs, formatted as a stick
+  # would come, mounted by the guest's own vfat and exfat drivers (this kernel has neither)
+  # and left in --out for the read-back on this side. Each carries a serial by which the
+  # guest finds it; snapshot=off, since -snapshot below would otherwise keep their writes in a
+  # temporary file. Their PCI slots come after the root disk's, which stays /dev/vda.
+  truncate -s 64M "$out/fat32.img" "$out/exfat.img"
+  mkfs.fat -F 32 -n ZARPOKEY "$out/fat32.img" >/dev/null
+  mkfs.exfat -L ZARPOKEY "$out/exfat.img" >/dev/null
+  local disks=() slot=16
+  for fs in fat32 exfat; do
+    disks+=(-drive "file=$out/$fs.img,format=raw,if=none,id=$fs,snapshot=off"
+            -device "virtio-blk-pci,drive=$fs,serial=zarpo-$fs,addr=$slot")
+    slot=$((slot + 1))
+  done
   local limit=${ZARPO_VM32_BOOT_LIMIT:-2400} started code=0
   started=$(now)
   echo "vm32: booting the guest (at most $limit s); console in $out/console.log"
@@ -161,7 +190,8 @@ run() {
     -drive "file=$cache/root.img,format=raw,if=virtio" \
     -virtfs "local,path=$source_dir,mount_tag=src,security_model=none,readonly=on" \
     -virtfs "local,path=$build,mount_tag=build,security_model=none,readonly=on" \
-    -virtfs "local,path=$out,mount_tag=out,security_model=none" || code=$?
+    -virtfs "local,path=$out,mount_tag=out,security_model=none" \
+    "${linux_share[@]}" "${disks[@]}" || code=$?
   local took=$(( $(now) - started ))
   if [ "$code" -eq 124 ] || [ "$code" -eq 137 ]; then
     tail -n 30 "$out/console.log" >&2 || true
@@ -199,5 +229,5 @@ case "${1:-}" in
   run) shift; run "$@" ;;
   result) shift; result "$@" ;;
   key) echo "$key" ;;
-  *) sed -n '8,15p' "$0" >&2; exit 2 ;;
+  *) sed -n '7,19p' "$0" >&2; exit 2 ;;
 esac

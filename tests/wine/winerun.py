@@ -177,13 +177,14 @@ class Sandbox:
 
     # Drives ---------------------------------------------------------------------------------
 
-    def map_drive(self, letter, kind):
-        """Drive `letter` as a folder of the sandbox, of Wine's drive type `kind` ("floppy":
-        removable, "hd": fixed). Must come before the first Wine process starts, since Wine
-        reads drive types once, when its server starts."""
+    def map_drive(self, letter, kind, folder=None):
+        """Drive `letter` as a folder of the sandbox (or `folder`, e.g. one on a mounted key
+        disk), of Wine's drive type `kind` ("floppy": removable, "hd": fixed). Must come before
+        the first Wine process starts, since Wine reads drive types once, when its server
+        starts."""
         if self.server_started:
             raise Failure("drives must be mapped before Wine starts")
-        folder = os.path.join(self.root, "drive-" + letter)
+        folder = folder or os.path.join(self.root, "drive-" + letter)
         os.makedirs(folder, exist_ok=True)
         os.symlink(folder, os.path.join(self.prefix, "dosdevices", letter + ":"))
         self.drives[letter] = kind
