@@ -38,8 +38,13 @@ inline std::string ReadWhole(const std::string& path) {
 
 // What reads back of attributes `value` set on the scratch folder's file system: all of them,
 // or on FAT and exFAT what a directory entry holds (a file with none of those reads NORMAL).
+// Where hidden and system cannot be had (exFAT from Linux before 6.7), neither can the archive
+// bit: a file reads ARCHIVE and its read-only bit.
 inline DWORD KeptAttributes(DWORD value) {
   if (ScratchMediumKind() == OtherMedium) return value;
+  if (!MediumKeepsHiddenAndSystem()) {
+    return (value & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) | FILE_ATTRIBUTE_ARCHIVE;
+  }
   DWORD kept = value & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE);
   return kept ? kept : FILE_ATTRIBUTE_NORMAL;

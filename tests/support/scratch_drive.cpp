@@ -18,8 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string MakeTempFolder(const char* stem) {
-  const char* base = getenv("TMPDIR");
+// In TMPDIR; a drive's own folder in ZARPO_TEST_DRIVES when that is set, so that the drive can
+// lie on a file system that holds no links for the table (a FAT stick).
+std::string MakeTempFolder(const char* stem, const char* variable = "TMPDIR") {
+  const char* base = getenv(variable);
+  if (base == nullptr || *base == '\0') base = getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" +
                         stem + "-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -75,7 +78,7 @@ ScratchDrive::~ScratchDrive() {
 }
 
 void ScratchDrive::AddDrive(char letter, const std::string& type, bool medium) {
-  drives_.push_back({letter, type, MakeTempFolder("zarpo-drive")});
+  drives_.push_back({letter, type, MakeTempFolder("zarpo-drive", "ZARPO_TEST_DRIVES")});
   WriteTable();
   SetMedium(letter, medium);
 }

@@ -68,7 +68,8 @@ exfat_options=iocharset=utf8
     mkdir -p /mnt/linux "$work/linux"
     if mount -t 9p -o trans=virtio,version=9p2000.L,msize=1048576 linux /mnt/linux; then
       (cd /mnt/linux && cp --parents ZarpoUpdate package.bin tools/debug-monitor \
-         tests/keydisk/install-package-file "$work/linux") && linux=$work/linux
+         tests/keydisk/install-package-file tests/platform-conformance "$work/linux") &&
+        linux=$work/linux
     fi
   fi
   echo "linux build ${linux:-none} (host folder ${linux_dir:-not given})"
