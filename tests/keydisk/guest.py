@@ -455,13 +455,7 @@ def main():
     if args.list:
         print("\n".join(SCENARIOS))
         return 0
-    if args.wine:
-        winerun.WINE = args.wine
-        winerun.WINESERVER = os.path.join(os.path.dirname(args.wine), "wineserver")
-    if args.wineserver:
-        winerun.WINESERVER = args.wineserver
-    winerun.WINEARCH = args.arch
-    winerun.TIME_SCALE = args.time_scale
+    winerun.configure(args)
 
     def stopped(signum, frame):
         raise winerun.Failure("stopped from outside (signal %d), most likely a time-out" % signum)

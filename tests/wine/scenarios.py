@@ -563,13 +563,7 @@ def main():
     if args.list:
         print("\n".join(SCENARIOS))
         return 0
-    if args.wine:
-        winerun.WINE = args.wine
-        winerun.WINESERVER = os.path.join(os.path.dirname(args.wine), "wineserver")
-    if args.wineserver:
-        winerun.WINESERVER = args.wineserver
-    winerun.WINEARCH = args.arch
-    winerun.TIME_SCALE = args.time_scale
+    winerun.configure(args)
 
     # An outer time-out (the emulated machine's runner) stops a scenario with SIGTERM: leave
     # through the sandbox's clean-up, which ends the scenario's Wine processes and display.

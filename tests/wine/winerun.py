@@ -353,3 +353,16 @@ def filetime(year, month, day, hour=0, minute=0, second=0):
     import calendar
     seconds = calendar.timegm((year, month, day, hour, minute, second, 0, 0, 0))
     return (seconds + 11644473600) * 10_000_000
+
+
+def configure(args):
+    """Takes the Wine loader, server, architecture and time scale from a scenario runner's
+    command line (--wine, --wineserver, --arch, --time-scale)."""
+    global WINE, WINESERVER, WINEARCH, TIME_SCALE
+    if args.wine:
+        WINE = args.wine
+        WINESERVER = os.path.join(os.path.dirname(args.wine), "wineserver")
+    if args.wineserver:
+        WINESERVER = args.wineserver
+    WINEARCH = args.arch
+    TIME_SCALE = args.time_scale
