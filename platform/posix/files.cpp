@@ -361,10 +361,10 @@ DWORD AttributesOfObject(const Beneath* at, const struct stat* st, int* fat = nu
   return AttributesOfPath(at->Host, st, fat);
 }
 
-// Makes the folder's entries durable: the folder open as O_PATH is opened for reading and
-// synced. 0 with errno set when the medium refuses.
-int SyncFolder(int folder) {
-  int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// Makes the folder `name` below `folder` ("." for that folder itself) durable: opened for
+// reading, never through a link, and synced. 0 with errno set when the medium refuses.
+int SyncFolderAt(int folder, const char* name) {
+  int fd = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return 0;
   int synced = fsync(fd) == 0;
   int saved = errno;
@@ -373,15 +373,12 @@ int SyncFolder(int folder) {
   return synced;
 }
 
+// The folder's own entries (the folder is open as O_PATH, which cannot be synced).
+int SyncFolder(int folder) { return SyncFolderAt(folder, "."); }
+
 // A new folder and the folder holding it, made durable.
 int SyncNewFolder(int parent, const char* name) {
-  int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return 0;
-  int synced = fsync(fd) == 0;
-  int saved = errno;
-  close(fd);
-  errno = saved;
-  return synced && SyncFolder(parent);
+  return SyncFolderAt(parent, name) && SyncFolder(parent);
 }
 
 // Opens the plain file or folder at the path for changing its attributes: the descriptor, or -1
@@ -795,6 +792,15 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
 
 namespace {
 
+// One record of getdents64's listing.
+struct ListedEntry {
+  uint64_t Inode;
+  int64_t Next;
+  unsigned short Length;
+  unsigned char Type;
+  char Name[1];  // NUL-terminated, as long as the record allows
+};
+
 // The name under which the folder of `at` holds the entry at its last level (UTF-8, in `out`):
 // 1, or 0 when it cannot be told. The entry is held open meanwhile, because the FAT and exFAT
 // drivers report an entry's own inode number in the listing only while its inode is in memory.
@@ -807,16 +813,10 @@ int StoredName(const Beneath* at, char* out, size_t size) {
   if (fstat(held, &st) == 0) folder = openat(at->Folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   alignas(8) char listing[8192];
   long n = 0;
-  while (!found && folder >= 0 && (n = syscall(SYS_getdents64, folder, listing, sizeof listing)) > 0) {
+  while (!found && folder >= 0 &&
+         (n = syscall(SYS_getdents64, folder, listing, sizeof listing)) > 0) {
     for (long offset = 0; offset < n;) {
-      struct Entry {
-        uint64_t Inode;
-        int64_t Next;
-        unsigned short Length;
-        unsigned char Type;
-        char Name[1];
-      };
-      const Entry* entry = reinterpret_cast<const Entry*>(listing + offset);
+      const ListedEntry* entry = reinterpret_cast<const ListedEntry*>(listing + offset);
       offset += entry->Length;
       if (entry->Inode != (uint64_t)st.st_ino || strcmp(entry->Name, ".") == 0 ||
           strcmp(entry->Name, "..") == 0) {
