@@ -1,7 +1,9 @@
 // The one door to the operating system. Every call the updater makes into the system goes
 // through the names declared here, spelled as Win32 spells them. On Windows this header is
 // just the system headers; elsewhere it declares the same types, constants and calls, and
-// platform/posix/ implements them over POSIX so that the same program runs on Linux.
+// platform/posix/ implements them over POSIX so that the same program runs on Linux. Calls that
+// only the tests and the host programs make are in platform/extra_calls.h, and what the POSIX
+// layer knows of modules in platform/posix/module.h.
 #pragma once
 
 #ifdef _WIN32
@@ -183,33 +185,11 @@ typedef WIN32_FIND_DATAA WIN32_FIND_DATA;
 #define MAKEINTRESOURCEA(i) ((LPSTR)(UINT_PTR)(WORD)(i))
 #define IS_INTRESOURCE(p) ((((UINT_PTR)(p)) >> 16) == 0)
 
-// A module as the POSIX layer sees it: the resources linked into it. HMODULE NULL names the
-// running program, whose table the build links in (PosixProgramModule). Tests may build a
-// module of their own to hand a resource to code that takes a module.
-typedef struct PosixResource {
-  const char* Type;  // upper-case, as resource compilers store names
-  const char* Name;  // upper-case
-  WORD Language;
-  const BYTE* Data;
-  const BYTE* End;  // one past the last byte
-} PosixResource;
-
-struct HINSTANCE__ {
-  const PosixResource* Resources;
-  DWORD Count;
-};
-
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-// The running program's module; defined by the build for each program (empty when nothing is
-// embedded).
-extern const struct HINSTANCE__ PosixProgramModule;
-
-// Errors.
-DWORD WINAPI GetLastError(void);
-void WINAPI SetLastError(DWORD error);
+// Error mode.
 UINT WINAPI SetErrorMode(UINT mode);
 
 // Resources.
@@ -238,18 +218,14 @@ BOOL WINAPI GetVolumeInformationA(LPCSTR rootPath, LPSTR volumeName, DWORD volum
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindClose(HANDLE findHandle);
 BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security);
-BOOL WINAPI RemoveDirectoryA(LPCSTR pathName);
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
                           DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                       LPOVERLAPPED overlapped);
-BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
-                     LPOVERLAPPED overlapped);
 BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creationTime, const FILETIME* lastAccessTime,
                         const FILETIME* lastWriteTime);
 BOOL WINAPI CloseHandle(HANDLE object);
-DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 BOOL WINAPI FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime);

@@ -60,8 +60,8 @@ cmake --build "$build" -j "${JOBS:-2}" --target zarpo-pack bench-floor bench-lim
 
 for shape in $shapes; do
   dir=$work/$shape
-  "$python" tools/bench/make_release.py --shape "$shape" --out "$dir"
-  "$build/tools/zarpo-pack" pack --root "$dir/files" --manifest "$dir/release.manifest" \
+  "$python" bench/make_release.py --shape "$shape" --out "$dir"
+  "$build/release/zarpo-pack" pack --root "$dir/files" --manifest "$dir/release.manifest" \
     --output "$dir/package.bin"
   # The peers' archives, at their best compression as our package is at zlib's.
   tar -cf - -C "$dir/files" . | gzip -9 >"$dir/files.tar.gz"
@@ -75,8 +75,8 @@ done
 cmake -S "$root" -B "$build" -DZARPO_PACKAGE= >/dev/null
 
 # shellcheck disable=SC2086
-PYTHONDONTWRITEBYTECODE=1 "$python" tools/bench/run.py --work "$work" \
-  --floor "$build/tools/bench-floor" --limit "$build/tools/bench-limit" \
-  --write-floor "$build/tools/bench-write-floor" --shapes $shapes --rounds "$rounds" \
+PYTHONDONTWRITEBYTECODE=1 "$python" bench/run.py --work "$work" \
+  --floor "$build/bench/bench-floor" --limit "$build/bench/bench-limit" \
+  --write-floor "$build/bench/bench-write-floor" --shapes $shapes --rounds "$rounds" \
   --json "$work/results.json" --doc docs/performance.md --chart docs/performance.png
 if [ "$keep" = 1 ]; then cp "$work/results.json" "$root/build/bench/results.json"; fi

@@ -33,7 +33,7 @@ echo "my notes" > "$zarpo/memo.txt"
 
 snapshot() { (cd "$demo/disk" && find . -type f -printf '%p %s %T@ %m\n' | LC_ALL=C sort); }
 
-"$root/build/host/tools/debug-monitor" &
+"$root/build/host/monitor/debug-monitor" &
 monitor=$!
 trap 'kill $monitor 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/DebugMonitor" ] && break; sleep 0.1; done

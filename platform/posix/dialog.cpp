@@ -9,8 +9,8 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
-#include "platform/posix/display.h"
+#include "platform/extra_calls.h"
+#include "host/display.h"
 
 // The parts of a box's type that choose its buttons and its icon.
 #define MB_TYPEMASK_BITS 0x0000000Fu

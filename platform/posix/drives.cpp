@@ -26,8 +26,8 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
-#include "platform/posix/codepage.h"
+#include "platform/extra_calls.h"
+#include "host/codepage.h"
 #include "platform/posix/filesys.h"
 #include "platform/posix/hostpath.h"
 

@@ -3,7 +3,7 @@
 // errors into Win32 codes.
 #include <errno.h>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
 #include "platform/posix/filesys.h"
 
 static thread_local DWORD LastError = ERROR_SUCCESS;

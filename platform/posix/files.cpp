@@ -55,8 +55,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
-#include "platform/posix/codepage.h"
+#include "platform/extra_calls.h"
+#include "host/codepage.h"
 #include "platform/posix/filesys.h"
 #include "platform/posix/hostpath.h"
 

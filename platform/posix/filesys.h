@@ -7,7 +7,7 @@
 #include <stdint.h>
 #include <time.h>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
 
 // The Win32 code for a host errno, by the errno alone (ENOENT: ERROR_FILE_NOT_FOUND). Callers
 // that know more about the path (a folder on the way missing, no medium) report that instead.

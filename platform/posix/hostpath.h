@@ -5,7 +5,7 @@
 
 #include <stddef.h>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
 
 // X:\... -> host path (UTF-8, NUL-terminated, in `out` of `size` bytes), the drive's root named
 // by its folder as the table's link gives it (a relative link taken from the table folder). 1,

@@ -13,7 +13,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
 
 namespace {
 

@@ -4,7 +4,8 @@
 // never found. The language is not looked at: like Windows, any language of the name serves.
 #include <strings.h>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
+#include "platform/posix/module.h"
 
 // A program that embeds nothing has an empty module; the build's generated table overrides this.
 extern "C" __attribute__((weak)) const struct HINSTANCE__ PosixProgramModule = {nullptr, 0};

@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
 #include "platform/posix/hostpath.h"
 
 // ShellExecute's answers: above 32 is success; the errors are the SE_ERR_* values.

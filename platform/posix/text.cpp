@@ -4,14 +4,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "platform/platform.h"
-#include "platform/posix/codepage.h"
+#include "platform/extra_calls.h"
+#include "host/codepage.h"
 
-// Lead bytes of code page 932; the trail byte after one may be any of 0x40-0x7E, 0x80-0xFC,
-// the backslash 0x5C included.
-extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
-  return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC);
-}
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE testChar) { return PosixIsLeadByte(testChar); }
 
 // The character before `current`, found by walking forward from `start` so that a trail byte
 // is never taken for a character of its own. At (or before) the start, the start. As on

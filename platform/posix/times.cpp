@@ -4,8 +4,8 @@
 #include <sys/types.h>
 #include <time.h>
 
-#include "platform/platform.h"
-#include "platform/posix/calendar.h"
+#include "platform/extra_calls.h"
+#include "host/calendar.h"
 #include "platform/posix/filesys.h"
 
 // Host times are 64-bit on every build, a 32-bit one included (the build defines _TIME_BITS=64

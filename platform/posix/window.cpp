@@ -1,5 +1,5 @@
 // The one window the updater talks to, the trace monitor of class "DebugMonitor", played on
-// Linux by the debug-monitor program (tools/monitor) behind a local socket.
+// Linux by the debug-monitor program (monitor/posix/) behind a local socket.
 //
 // The exchange, one line per connection on an AF_UNIX stream socket at the path
 // PosixMonitorSocketPath gives:
@@ -22,22 +22,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
-#include "platform/posix/monitor.h"
+#include "platform/extra_calls.h"
+#include "host/monitor.h"
 
 #define MONITOR_WINDOW ((HWND)(UINT_PTR)0x4D4F4Eu)
-
-int PosixMonitorSocketPath(char* out, size_t size) {
-  const char* runtime = getenv("XDG_RUNTIME_DIR");
-  int length = runtime && runtime[0]
-                   ? snprintf(out, size, "%s/DebugMonitor", runtime)
-                   : snprintf(out, size, "/tmp/DebugMonitor-%lu", (unsigned long)getuid());
-  if (length < 0 || (size_t)length >= size) {
-    if (size) out[0] = '\0';
-    return 0;
-  }
-  return 1;
-}
 
 // A connected socket to a live monitor run by this user (or by root), or -1. The owner check
 // keeps the lines, which name the user's files, from a listener planted by someone else.

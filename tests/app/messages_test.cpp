@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
-#include "platform/posix/host.h"
+#include "host/host.h"
 
 namespace {
 

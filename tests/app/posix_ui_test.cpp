@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
-#include "platform/posix/host.h"
+#include "host/host.h"
 #include "support/host_files.h"
 
 namespace {

@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string Program = ZARPO_BINARY_DIR "/ZarpoUpdate";
-const std::string Monitor = ZARPO_BINARY_DIR "/tools/debug-monitor";
+const std::string Monitor = ZARPO_BINARY_DIR "/monitor/debug-monitor";
 
 // A temporary runtime folder of our own, so the program finds our monitor or none at all.
 struct RuntimeFolder {

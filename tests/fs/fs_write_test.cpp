@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "fs/write.h"
+#include "platform/extra_calls.h"
 #include "support/file_times.h"
 #include "support/host_files.h"
 #include "support/scratch_drive.h"

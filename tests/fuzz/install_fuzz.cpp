@@ -31,7 +31,7 @@
 #include "support/host_files.h"
 #include "support/package_module.h"
 #include "support/scratch_drive.h"
-#include "tools/pack/package_writer.h"
+#include "release/package_writer.h"
 
 namespace {
 

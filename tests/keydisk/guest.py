@@ -151,7 +151,7 @@ class LinuxDrive:
         self.env = dict(os.environ, ZARPO_DOSDEVICES=table, XDG_RUNTIME_DIR=runtime)
         self.trace_path = os.path.join(self.work, "trace.txt")
         self.monitor = subprocess.Popen(
-            [os.path.join(self.build, "tools", "debug-monitor"), "--raw", "--append",
+            [os.path.join(self.build, "monitor", "debug-monitor"), "--raw", "--append",
              self.trace_path],
             env=self.env, stdout=subprocess.DEVNULL, start_new_session=True)
         socket = os.path.join(runtime, "DebugMonitor")

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "package/install.h"
-#include "platform/platform.h"
+#include "platform/posix/module.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pack/dos_attrib.h"
+#include "release/dos_attrib.h"
 
 namespace {
 

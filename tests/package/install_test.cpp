@@ -13,7 +13,7 @@
 #include "support/file_times.h"
 #include "support/package_module.h"
 #include "support/scratch_drive.h"
-#include "tools/pack/package_writer.h"
+#include "release/package_writer.h"
 
 namespace {
 

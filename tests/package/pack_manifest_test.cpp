@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pack/manifest.h"
+#include "release/manifest.h"
 
 namespace {
 

@@ -18,11 +18,11 @@
 
 #include "package/package.h"
 #include "support/launcher.h"
-#include "tools/pack/package_writer.h"
+#include "release/package_writer.h"
 
 namespace {
 
-const char Packer[] = ZARPO_BINARY_DIR "/tools/zarpo-pack";
+const char Packer[] = ZARPO_BINARY_DIR "/release/zarpo-pack";
 const uint64_t UnixEpoch = 116444736000000000ull;
 const uint64_t Time1990 = UnixEpoch + 631152000ull * 10000000;
 

@@ -12,7 +12,7 @@
 #include "package/package.h"
 #include "support/host_files.h"
 #include "support/package_module.h"
-#include "tools/pack/package_writer.h"
+#include "release/package_writer.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/posix/codepage.h"
+#include "host/codepage.h"
 #include "platform/posix/hostpath.h"
 #include "scratch_host.h"
 #include "support.h"

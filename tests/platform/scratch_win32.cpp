@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
 #include "scratch.h"
 
 namespace {

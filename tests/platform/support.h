@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
 #include "scratch.h"
 #include "support/file_times.h"
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
 
 namespace fs = std::filesystem;
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "support/scratch_drive.h"
-#include "tools/pack/package_writer.h"
+#include "release/package_writer.h"
 
 // One file, folder or link of a host tree, with everything an update could change about it.
 struct HostNode {

@@ -52,7 +52,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/extra_calls.h"
 #include "support/host_files.h"
 
 enum class FaultKind {

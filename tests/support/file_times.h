@@ -5,7 +5,7 @@
 #include <stdint.h>
 
 #include "platform/platform.h"
-#include "platform/posix/calendar.h"
+#include "host/calendar.h"
 
 // 100 ns intervals between 1601-01-01 and 1970-01-01.
 const int64_t FileTimeUnixEpoch = 116444736000000000LL;

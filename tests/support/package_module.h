@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/platform.h"
+#include "platform/posix/module.h"
 
 struct PackageModule {
   explicit PackageModule(std::string bytes) : package(std::move(bytes)) {

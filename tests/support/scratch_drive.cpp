@@ -12,7 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/posix/host.h"
+#include "host/host.h"
 
 namespace fs = std::filesystem;
 

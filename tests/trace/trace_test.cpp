@@ -26,8 +26,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
-#include "platform/posix/host.h"
+#include "platform/extra_calls.h"
+#include "host/host.h"
 #include "support/host_files.h"
 #include "support/launcher.h"
 #include "trace/trace.h"
@@ -154,7 +154,7 @@ class Listener {
 
 // The debug-monitor program, started with the test's environment.
 pid_t StartMonitor(const std::vector<std::string>& arguments, const std::string& output) {
-  std::vector<std::string> words = LaunchWords(ZARPO_BINARY_DIR "/tools/debug-monitor");
+  std::vector<std::string> words = LaunchWords(ZARPO_BINARY_DIR "/monitor/debug-monitor");
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv = LaunchArgv(words);
   posix_spawn_file_actions_t actions;

@@ -179,23 +179,22 @@ def xwd_to_png(xwd, crop, path):
 
 
 def picture(build, path):
-    tools = os.path.join(build, "tools", "win")
     work = tempfile.mkdtemp(prefix="monitor-picture-")
     try:
         template = os.path.join(work, "template")
         winerun.make_template(template)
-        take_picture(tools, template, path)
+        take_picture(build, template, path)
     finally:
         winerun.shutil.rmtree(work, ignore_errors=True)
 
 
-def take_picture(tools, template, path):
+def take_picture(build, template, path):
     with winerun.Sandbox(template, "picture") as sandbox:
         # No window manager runs on the display: Wine draws the title bar itself.
         with open(os.path.join(sandbox.prefix, "user.reg"), "a", encoding="ascii") as reg:
             reg.write('\n[Software\\\\Wine\\\\X11 Driver] 1700000000\n"Managed"="N"\n')
-        sandbox.start_monitor(os.path.join(tools, "DebugMonitor.exe"))
-        drive = Driver(sandbox, os.path.join(tools, "monitor-driver.exe"))
+        sandbox.start_monitor(winerun.program(build, "DebugMonitor"))
+        drive = Driver(sandbox, winerun.program(build, "monitor-driver"))
         drive.run("--command", "timestamps")
         drive.send(encoded(["E:のキーディスクを更新します"] + LINES))
         left, top, right, bottom = map(int, drive.run("--rect").split())

@@ -10,7 +10,7 @@
 Each scenario runs the updater (DIR/ZarpoUpdate.exe, or a copy carrying another package)
 in a sandbox of its own, answers its boxes through the dialog driver, catches its trace lines
 with DebugMonitor, and checks the outcome from both sides: the Linux files, and what Win32
-reports about them (tools/win/stat.exe), the box texts and trace lines byte for byte.
+reports about them (tests/wine/helpers/stat.exe), the box texts and trace lines byte for byte.
 """
 import argparse
 import hashlib
@@ -120,7 +120,6 @@ class Context:
         self.build = args.build
         self.source = args.source
         self.template = args.template
-        self.tools = os.path.join(args.build, "tools", "win")
         self.updater = os.path.join(args.build, "ZarpoUpdate.exe")
         with open(os.path.join(args.build, "package.bin"), "rb") as f:
             self.sample_package = f.read()
@@ -130,7 +129,7 @@ class Context:
         self.checks = Checks()
 
     def tool(self, name):
-        return os.path.join(self.tools, name + ".exe")
+        return winerun.program(self.build, name)
 
     def sandbox(self, name):
         return winerun.Sandbox(self.template, name, lambda: bool(self.checks.failures))

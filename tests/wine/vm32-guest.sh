@@ -67,7 +67,7 @@ exfat_options=iocharset=utf8
   if [ "$linux_shared" != 0 ] && [ -n "$linux_shared" ]; then
     mkdir -p /mnt/linux "$work/linux"
     if mount -t 9p -o trans=virtio,version=9p2000.L,msize=1048576 linux /mnt/linux; then
-      (cd /mnt/linux && cp --parents ZarpoUpdate package.bin tools/debug-monitor \
+      (cd /mnt/linux && cp --parents ZarpoUpdate package.bin monitor/debug-monitor \
          tests/keydisk/install-package-file tests/platform-conformance "$work/linux") &&
         linux=$work/linux
     fi

@@ -26,6 +26,14 @@ WINEARCH = "win64"
 TIME_SCALE = 1.0
 
 
+
+def program(build, name):
+    """The path of one of the Windows programs the scenarios run from a build tree: the monitor
+    window, from the monitor's room, or a helper of these tests."""
+    if name == "DebugMonitor":
+        return os.path.join(build, "monitor", name + ".exe")
+    return os.path.join(build, "tests", "wine", "helpers", name + ".exe")
+
 def scaled(seconds):
     return seconds * TIME_SCALE
 

@@ -1,0 +1,49 @@
+// zarpo-pack newest-time: prints the newest entry time, the signing time of a build.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "host/host.h"
+#include "package/package.h"
+#include "release/command.h"
+#include "release/inspect.h"
+#include "release/manifest.h"
+#include "release/package_writer.h"
+#include "release/program_file.h"
+#include "release/release_check.h"
+#include "release/scan.h"
+
+// The newest last-write time among the entries, in seconds since 1970: the time the build
+// signs the updater with, so that the same release always gives the same signed bytes.
+static int NewestTime(const std::string& path) {
+  Loaded loaded;
+  if (!LoadEntries(path, &loaded)) return 1;
+  if (loaded.entries.empty()) {
+    fprintf(stderr, "zarpo-pack: %s has no entries, so no newest time\n", path.c_str());
+    return 1;
+  }
+  uint64_t newest = 0;
+  for (const PackEntry& entry : loaded.entries) newest = std::max(newest, entry.lastWrite);
+  const uint64_t TicksPerSecond = 10000000, SecondsFrom1601To1970 = 11644473600ull;
+  printf("%lld\n", (long long)(newest / TicksPerSecond) - (long long)SecondsFrom1601To1970);
+  return 0;
+}
+
+int CmdNewestTime(const std::vector<std::string>& args) {
+  std::vector<std::string> files;
+  if (!Options(args, 0, {}, {}, &files)) return 2;
+  if (files.size() != 1) return UsageError("newest-time takes one package or updater");
+  return NewestTime(files[0]);
+}

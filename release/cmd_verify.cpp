@@ -1,0 +1,55 @@
+// zarpo-pack verify: says whether the updater would take a package, or why not.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "host/host.h"
+#include "package/package.h"
+#include "release/command.h"
+#include "release/inspect.h"
+#include "release/manifest.h"
+#include "release/package_writer.h"
+#include "release/program_file.h"
+#include "release/release_check.h"
+#include "release/scan.h"
+
+static int Verify(const std::string& path) {
+  std::string file;
+  ProgramInfo info;
+  bool isProgram, missing;
+  if (!LoadPackageFile(path, &file, &info, &isProgram, &missing)) {
+    printf(missing ? "missing\n" : "not an updater with a package\n");
+    return 1;
+  }
+  std::string reason = Diagnose(file, true);
+  if (reason.empty() && isProgram && !info.packageDigest.empty() &&
+      info.packageDigest != Sha256Hex(file)) {
+    reason = "the version resource names the package " + info.packageDigest +
+             ", the program carries " + Sha256Hex(file);
+  }
+  if (!reason.empty()) {
+    printf("%s\n", reason.c_str());
+    return 1;
+  }
+  printf("good\n");
+  return 0;
+}
+
+int CmdVerify(const std::vector<std::string>& args) {
+  std::vector<std::string> files;
+  if (!Options(args, 0, {}, {}, &files)) return 2;
+  if (files.size() != 1) return UsageError("verify takes one package or updater");
+  return Verify(files[0]);
+}

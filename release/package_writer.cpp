@@ -1,0 +1,94 @@
+// Writing update packages on the host; see package_writer.h for the layout.
+#include "release/package_writer.h"
+
+#include <zlib.h>
+
+#include <stdexcept>
+
+#include "package/format.h"
+
+namespace {
+
+// `value` little-endian at `at` of `out`.
+void PutDword(std::string* out, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; i++) (*out)[at + i] = (char)((value >> (8 * i)) & 0xFF);
+}
+
+}  // namespace
+
+void AppendDword(std::string* out, uint32_t value) {
+  for (int i = 0; i < 4; i++) out->push_back((char)((value >> (8 * i)) & 0xFF));
+}
+
+void AppendQword(std::string* out, uint64_t value) {
+  AppendDword(out, (uint32_t)value);
+  AppendDword(out, (uint32_t)(value >> 32));
+}
+
+std::string RawEntryHeader(uint32_t dataLength, uint32_t attributes, uint64_t lastWrite,
+                           uint32_t nameLength) {
+  std::string out(EntryHeaderSize, '\0');
+  PutDword(&out, DataLengthAt, dataLength);
+  PutDword(&out, AttributesAt, attributes);
+  PutDword(&out, LastWriteAt, (uint32_t)lastWrite);
+  PutDword(&out, LastWriteAt + 4, (uint32_t)(lastWrite >> 32));
+  PutDword(&out, NameLengthAt, nameLength);
+  return out;
+}
+
+std::string EntryBytes(const PackEntry& entry) {
+  if (entry.name.size() > UINT32_MAX || entry.data.size() > UINT32_MAX) {
+    throw std::length_error("package entry larger than 4 GB");
+  }
+  return RawEntryHeader((uint32_t)entry.data.size(), entry.attributes, entry.lastWrite,
+                        (uint32_t)entry.name.size()) +
+         entry.name + entry.data;
+}
+
+std::string BuildUnpacked(const std::vector<PackEntry>& entries) {
+  std::string out;
+  for (const PackEntry& entry : entries) out += EntryBytes(entry);
+  return out;
+}
+
+uint32_t Crc32(const std::string& bytes) {
+  // crc32 takes at most a uInt at a time.
+  uLong crc = crc32(0, Z_NULL, 0);
+  const Bytef* at = (const Bytef*)bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    uInt chunk = left > 0x40000000u ? 0x40000000u : (uInt)left;
+    crc = crc32(crc, at, chunk);
+    at += chunk;
+    left -= chunk;
+  }
+  return (uint32_t)crc;
+}
+
+std::string Deflate(const std::string& bytes, int level) {
+  uLongf size = compressBound((uLong)bytes.size());
+  std::string out(size, '\0');
+  int result = compress2((Bytef*)&out[0], &size, (const Bytef*)bytes.data(), (uLong)bytes.size(),
+                         level);
+  if (result != Z_OK) throw std::runtime_error("deflate failed");
+  out.resize(size);
+  return out;
+}
+
+std::string RawPackageHeader(uint32_t storedLength, uint32_t unpackedLength, uint32_t checksum) {
+  std::string out(PackageHeaderSize, '\0');
+  PutDword(&out, StoredLengthAt, storedLength);
+  PutDword(&out, UnpackedLengthAt, unpackedLength);
+  PutDword(&out, ChecksumAt, checksum);
+  return out;
+}
+
+std::string BuildPackage(const std::string& unpacked, int level) {
+  std::string stream = Deflate(unpacked, level);
+  if (unpacked.size() > UINT32_MAX || stream.size() > UINT32_MAX - PackageHeaderSize) {
+    throw std::length_error("package larger than 4 GB");
+  }
+  return RawPackageHeader((uint32_t)(PackageHeaderSize + stream.size()), (uint32_t)unpacked.size(),
+                          Crc32(unpacked)) +
+         stream;
+}
