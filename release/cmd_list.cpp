@@ -53,8 +53,5 @@ static int List(const std::string& path) {
 }
 
 int CmdList(const std::vector<std::string>& args) {
-  std::vector<std::string> files;
-  if (!Options(args, 0, {}, {}, &files)) return 2;
-  if (files.size() != 1) return UsageError("list takes one package or updater");
-  return List(files[0]);
+  return WithOneFile(args, "list takes one package or updater", List);
 }

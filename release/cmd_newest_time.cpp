@@ -42,8 +42,5 @@ static int NewestTime(const std::string& path) {
 }
 
 int CmdNewestTime(const std::vector<std::string>& args) {
-  std::vector<std::string> files;
-  if (!Options(args, 0, {}, {}, &files)) return 2;
-  if (files.size() != 1) return UsageError("newest-time takes one package or updater");
-  return NewestTime(files[0]);
+  return WithOneFile(args, "newest-time takes one package or updater", NewestTime);
 }

@@ -48,8 +48,5 @@ static int Verify(const std::string& path) {
 }
 
 int CmdVerify(const std::vector<std::string>& args) {
-  std::vector<std::string> files;
-  if (!Options(args, 0, {}, {}, &files)) return 2;
-  if (files.size() != 1) return UsageError("verify takes one package or updater");
-  return Verify(files[0]);
+  return WithOneFile(args, "verify takes one package or updater", Verify);
 }

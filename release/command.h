@@ -59,3 +59,6 @@ int Options(const std::vector<std::string>& args, size_t from,
             std::vector<std::pair<std::string, std::string*>> values,
             std::vector<std::pair<std::string, bool*>> flags,
             std::vector<std::string>* positional);
+// A command that takes no option and one package or updater: `run` on it, or the usage error.
+int WithOneFile(const std::vector<std::string>& args, const char* usage,
+                int (*run)(const std::string& path));

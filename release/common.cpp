@@ -244,3 +244,11 @@ int Options(const std::vector<std::string>& args, size_t from,
   }
   return 1;
 }
+
+int WithOneFile(const std::vector<std::string>& args, const char* usage,
+                int (*run)(const std::string& path)) {
+  std::vector<std::string> files;
+  if (!Options(args, 0, {}, {}, &files)) return 2;
+  if (files.size() != 1) return UsageError(usage);
+  return run(files[0]);
+}
