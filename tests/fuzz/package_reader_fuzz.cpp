@@ -14,6 +14,7 @@
 #include <zlib.h>
 
 #include "package/package.h"
+#include "platform/posix/module.h"
 
 static void WalkAll(const Package* package) {
   EntryWalk walk;
