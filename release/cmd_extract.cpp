@@ -1,29 +1,9 @@
 // zarpo-pack extract: writes the entries of a package below a folder.
-#include <errno.h>
-#include <stdio.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
-#include "host/host.h"
-#include "package/package.h"
 #include "release/command.h"
 #include "release/inspect.h"
-#include "release/manifest.h"
-#include "release/package_writer.h"
-#include "release/program_file.h"
-#include "release/release_check.h"
-#include "release/scan.h"
 
 static int Extract(const std::string& path, const std::string& output) {
   Loaded loaded;

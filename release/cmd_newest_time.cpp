@@ -1,29 +1,12 @@
 // zarpo-pack newest-time: prints the newest entry time, the signing time of a build.
-#include <errno.h>
+#include <stdint.h>
 #include <stdio.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
-#include "host/host.h"
-#include "package/package.h"
 #include "release/command.h"
-#include "release/inspect.h"
-#include "release/manifest.h"
-#include "release/package_writer.h"
-#include "release/program_file.h"
-#include "release/release_check.h"
-#include "release/scan.h"
 
 // The newest last-write time among the entries, in seconds since 1970: the time the build
 // signs the updater with, so that the same release always gives the same signed bytes.

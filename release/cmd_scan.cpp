@@ -1,28 +1,10 @@
 // zarpo-pack scan: writes the manifest of a release folder.
-#include <errno.h>
 #include <stdio.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
-#include "host/host.h"
-#include "package/package.h"
 #include "release/command.h"
-#include "release/inspect.h"
-#include "release/manifest.h"
-#include "release/package_writer.h"
-#include "release/program_file.h"
-#include "release/release_check.h"
 #include "release/scan.h"
 
 static int Scan(const std::string& root, const std::string& output, bool keepGoing) {
