@@ -6,9 +6,11 @@
 //   text for a UTF-8 terminal      PosixAnsiToDisplay
 //   the monitor's local socket     PosixMonitorSocketPath, POSIX_MONITOR_MAX_LINE, _ACK
 //   calendar arithmetic            PosixDaysFromCivil, PosixCivilFromDays
+//   what the layer keeps open      PosixIsKeptFd (for the tests' descriptor counts)
 #pragma once
 
 #include "platform/posix/calendar.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/display.h"
+#include "platform/posix/kept.h"
 #include "platform/posix/monitor.h"
