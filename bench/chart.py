@@ -9,7 +9,7 @@ import matplotlib.pyplot as plt  # noqa: E402
 
 # The program's own runs, our yardsticks, and what a user would do instead.
 PROGRAM = {"fresh", "rerun", "start"}
-YARDSTICKS = {"floor", "limit", "write"}
+YARDSTICKS = {"floor", "limit", "fair", "write"}
 COLOURS = {"program": "#1f77b4", "yardstick": "#7f7f7f", "peer": "#ff7f0e"}
 
 

@@ -7,7 +7,14 @@
 // already there: that is the updater's own work. Names are code page 932 in the package and
 // UTF-8 on the host; one converter is opened for the whole run. Prints nothing; exits 0 when every entry was written.
 //
-//   bench-limit PACKAGE TARGET
+//   bench-limit [--fair] PACKAGE TARGET
+//
+// --fair: the least a fresh install costs that also leaves what the updater must leave, its
+// time and attributes: after the write, one futimens gives the file its last-write time, and
+// one fsetxattr stores the attributes in user.DOSATTRIB, in the form the POSIX layer stores
+// them ("0x21"), where the entry has any the layer would not report without it (a file with no
+// stored value reads ARCHIVE). A read-only entry is created without write bits, as the layer
+// creates it, which costs no call.
 //
 // The package: a 12-byte header (stored length, unpacked length, CRC-32 of the unpacked data;
 // little-endian), then the zlib stream, stored length - 12 bytes. Unpacked, a run of entries:
@@ -21,6 +28,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <string>
@@ -61,13 +69,39 @@ bool WriteAll(int fd, const unsigned char* data, size_t size) {
   return true;
 }
 
+// The time and attributes of an entry, set as the POSIX layer sets them; see --fair above.
+bool SetTimeAndAttributes(int fd, uint32_t attributes, uint64_t lastWrite) {
+  const uint64_t unixEpoch = 116444736000000000ull;  // 1970-01-01 as a FILETIME
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  uint64_t since = lastWrite > unixEpoch ? lastWrite - unixEpoch : 0;
+  times[1].tv_sec = (time_t)(since / 10000000u);
+  times[1].tv_nsec = (long)(since % 10000000u) * 100;
+  if (futimens(fd, times) != 0) return false;
+  // NORMAL stands alone; without a stored value a file reads ARCHIVE, so ARCHIVE needs none.
+  const uint32_t settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+                            FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  uint32_t kept = attributes & settable;
+  if (kept & ~FILE_ATTRIBUTE_NORMAL) kept &= ~FILE_ATTRIBUTE_NORMAL;
+  else kept = FILE_ATTRIBUTE_NORMAL;
+  if (kept == FILE_ATTRIBUTE_ARCHIVE) return true;
+  char text[16];
+  int n = snprintf(text, sizeof text, "0x%x", (unsigned)kept);
+  return fsetxattr(fd, "user.DOSATTRIB", text, (size_t)n, 0) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: bench-limit PACKAGE TARGET\n");
+  const bool fair = argc == 4 && strcmp(argv[1], "--fair") == 0;
+  if (argc != 3 && !fair) {
+    fprintf(stderr, "usage: bench-limit [--fair] PACKAGE TARGET\n");
     return 2;
   }
+  argv += fair ? 1 : 0;
   PackageFile package;
   if (const char* problem = OpenPackageFile(argv[1], &package)) return Fail(problem, argv[1]);
   unsigned char* data = InflatePackage(package);
@@ -84,6 +118,8 @@ int main(int argc, char** argv) {
     if (unpacked - at < 20) return Fail("an entry header runs past the end", nullptr);
     const unsigned char* header = data + at;
     uint32_t length = ReadLe32(header);
+    uint32_t attributes = ReadLe32(header + 4);
+    uint64_t lastWrite = ReadLe32(header + 8) | (uint64_t)ReadLe32(header + 12) << 32;
     uint32_t nameLength = ReadLe32(header + 16);
     at += 20;
     if (nameLength == 0 || nameLength > unpacked - at || length > unpacked - at - nameLength) {
@@ -99,8 +135,10 @@ int main(int argc, char** argv) {
         return Fail(strerror(errno), folder.c_str());
       }
     }
-    int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0 || !WriteAll(fd, data + at, length) || close(fd) != 0) {
+    mode_t mode = fair && (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, mode);
+    if (fd < 0 || !WriteAll(fd, data + at, length) ||
+        (fair && !SetTimeAndAttributes(fd, attributes, lastWrite)) || close(fd) != 0) {
       return Fail(strerror(errno), path.c_str());
     }
     at += length;

@@ -144,11 +144,12 @@ class RoundsTest(unittest.TestCase):
 class GoalsTest(unittest.TestCase):
     def test_each_goal_judged_on_the_medians(self):
         memory = ((10 << 20) + (2 << 20) + (4 << 20)) // 1024
-        base = dict(fresh=0.3, rerun=0.25, floor=0.2, limit=0.2, tar=0.3)
+        base = dict(fresh=0.3, rerun=0.25, floor=0.2, limit=0.1, fair=0.2, tar=0.3)
         cases = [  # change, which of the six goals are met
             ({}, [True] * 6),  # at each limit exactly
             ({"rerun": 0.2501}, [False, True, True, True, True, True]),
-            ({"limit": 0.19}, [True, False, True, True, True, True]),
+            ({"fair": 0.19}, [True, False, True, True, True, True]),
+            ({"limit": 0.3}, [True] * 6),  # the fresh goal is judged on the fair limit
             ({"tar": 0.29}, [True, True, False, True, True, True]),
             ({"rerun_file_bytes": 1, "rerun_changes": 2}, [True, True, True, False, False, True]),
             ({"rss": memory + 1}, [True] * 5 + [False]),
@@ -163,16 +164,24 @@ class GoalsTest(unittest.TestCase):
                 self.assertEqual(len(run.missed([r])), met.count(False))
 
     def test_tables_show_spread_cpu_and_verdicts(self):
-        r = record(fresh=1.0, rerun=0.3, floor=0.2, limit=0.5, tar=0.8)
+        r = record(fresh=1.0, rerun=0.3, floor=0.2, limit=0.4, fair=0.5, tar=0.8)
         text = run.tables([r, record("10000")], {"date": "d", "summary": "s"}, "bash b.sh")
         self.assertIn("| variant | 1x | 10000 |", text)
         self.assertIn("| fresh install | 1000.0 (900.0–1200.0) | 100.0 (90.0–120.0) |", text)
         self.assertIn("| fresh install | 800.0 | 80.0 |", text)  # the CPU table
         self.assertIn("| pigz -dc \\| tar -x | 100.0 (90.0–120.0) |", text)
         self.assertIn("| 1x | rerun <= 1.25 x floor | 300.0 ms | 250.0 ms | **missed** |", text)
-        self.assertIn("| 1x | fresh <= 1.5 x limit | 1000.0 ms | 750.0 ms | **missed** |", text)
-        self.assertIn("| 1x | 1.50 | 2.00 | 1.25 | 15000 | 15000 |", text)
+        self.assertIn("| 1x | fresh <= 1.5 x fair limit | 1000.0 ms | 750.0 ms | **missed** |",
+                      text)
+        self.assertIn("| fair limit: limit + times, attributes | 500.0 (450.0–600.0) |", text)
+        self.assertIn("| 1x | 1.50 | 2.50 | 2.00 | 1.25 | 15000 | 15000 |", text)
         self.assertIn("| 20.0 | 5.0 | 0 |", text)  # (1440 - 100) / 67 and (435 - 100) / 67
+        wine = {"package": "10000", "entries": 10000, "rounds": 3, "variants": {
+            k: {"median": m, "min": m, "max": m} for k, m in (("fresh", 2), ("rerun", 1),
+                                                              ("start", 0.5))}}
+        text = run.tables([r, record("10000")], {"date": "d", "summary": "s"}, "b", wine)
+        self.assertIn("| fresh install | 2000.0 (2000.0–2000.0) | 100.0 |", text)
+        self.assertIn("| start of a console program (stat.exe) | 500.0 (500.0–500.0) | – |", text)
 
 
 class ChartTest(unittest.TestCase):
@@ -242,6 +251,26 @@ class YardstickTest(unittest.TestCase):
                             with open(os.path.join(parent, file), "rb") as f:
                                 written[os.path.relpath(os.path.join(parent, file), target)] = f.read()
                     self.assertEqual(written, {n.replace("\\", "/"): d for n, d in entries})
+
+    def test_fair_limit_sets_time_and_stored_attributes(self):
+        stamp = (1_700_000_000 * 10**7 + 1234567) + 116444736000000000  # 100 ns past a second
+        cases = [  # attributes, stored value (None: none), writable
+            (0x20, None, True), (0x80, b"0x80", True), (0x21, b"0x21", False), (0xA2, b"0x22", True),
+        ]
+        for attributes, stored, writable in cases:
+            with self.subTest(attributes=attributes), tempfile.TemporaryDirectory() as out:
+                path = os.path.join(out, "package.bin")
+                with open(path, "wb") as f:
+                    f.write(package(struct.pack("<2IQI", 1, attributes, stamp, 1) + b"ax"))
+                run_ = subprocess.run([os.environ["BENCH_LIMIT"], "--fair", path, out],
+                                      capture_output=True)
+                self.assertEqual(run_.returncode, 0, run_.stderr)
+                file = os.path.join(out, "a")
+                st = os.stat(file)
+                self.assertEqual(st.st_mtime_ns, (stamp - 116444736000000000) * 100)
+                self.assertEqual(bool(st.st_mode & 0o222), writable)
+                names = os.listxattr(file)
+                self.assertEqual(os.getxattr(file, "user.DOSATTRIB") if names else None, stored)
 
 
 if __name__ == "__main__":

@@ -24,12 +24,17 @@ python=/usr/bin/python3
 rounds=7
 shapes="1x 2x 4x 10000"
 keep=0
+wine_rounds=3
+wine=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --rounds) rounds=$2; shift 2 ;;
     --shapes) shapes=$2; shift 2 ;;
+    --wine-rounds) wine_rounds=$2; shift 2 ;;
+    --no-wine) wine=0; shift ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: bash scripts/bench.sh [--rounds N] [--shapes LIST] [--keep]" >&2; exit 2 ;;
+    *) echo "usage: bash scripts/bench.sh [--rounds N] [--shapes LIST] [--wine-rounds N]" \
+         "[--no-wine] [--keep]" >&2; exit 2 ;;
   esac
 done
 
@@ -74,9 +79,25 @@ done
 # Leave the build folder packing the sample release again.
 cmake -S "$root" -B "$build" -DZARPO_PACKAGE= >/dev/null
 
+# Under Wine: the 64-bit twin with the 10,000-entry package swapped in (bench/wine.py).
+wine_json=()
+wine64=/usr/lib/wine/wine64
+[ -x "$wine64" ] || wine64=$(command -v wine64 || true)
+if [ "$wine" = 1 ] && [ -n "$wine64" ] && [[ " $shapes " == *" 10000 "* ]]; then
+  cmake --preset win64 >/dev/null
+  cmake --build "$root/build/win64" -j "${JOBS:-2}" --target ZarpoUpdate swap-package \
+    dialog-driver stat >/dev/null
+  PYTHONDONTWRITEBYTECODE=1 "$python" bench/wine.py --build "$root/build/win64" \
+    --package "$work/10000/package.bin" --template "$root/build/win64/bench-prefix" \
+    --drive "$work/wine-disk" --wine "$wine64" --rounds "$wine_rounds" --json "$work/wine.json"
+  rm -rf "$work/wine-disk"
+  wine_json=(--wine-json "$work/wine.json")
+fi
+
 # shellcheck disable=SC2086
 PYTHONDONTWRITEBYTECODE=1 "$python" bench/run.py --work "$work" \
   --floor "$build/bench/bench-floor" --limit "$build/bench/bench-limit" \
   --write-floor "$build/bench/bench-write-floor" --shapes $shapes --rounds "$rounds" \
-  --json "$work/results.json" --doc docs/performance.md --chart docs/performance.png
+  --json "$work/results.json" --doc docs/performance.md --chart docs/performance.png \
+  "${wine_json[@]}"
 if [ "$keep" = 1 ]; then cp "$work/results.json" "$root/build/bench/results.json"; fi

@@ -13,8 +13,10 @@
 // A letter with a link but no line is a fixed drive. A letter with a line but no link, or with
 // a link that leads nowhere, is a drive without a medium: it keeps its type, and a removable or
 // CD drive then answers ERROR_NOT_READY, as an empty card reader does on Windows. A letter with
-// neither is no drive at all. The table is read anew on every call, so that plugging a "disk"
-// in or out is just changing a link.
+// neither is no drive at all. The table is looked at anew on every call, so that plugging a
+// "disk" in or out is just changing a link: the file calls keep the folder a root leads to open
+// between calls (kept.cpp), and check with one stat on every call that the link still leads
+// there.
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -88,26 +90,49 @@ UINT TypeFromWord(const char* word) {
   return DRIVE_UNKNOWN;
 }
 
+// The type one line of the drive-types file gives `letter` (lower case), or -1.
+long TypeFromLine(const char* line, char letter) {
+  char name[8];
+  char word[32];
+  if (line[0] == '#') return -1;
+  if (sscanf(line, " %7s %31s", name, word) != 2) return -1;
+  if (strlen(name) != 2 || name[1] != ':' || tolower((unsigned char)name[0]) != letter) return -1;
+  return (long)TypeFromWord(word);
+}
+
 // The type the drive-types file in `table` gives `letter` (lower case), or -1 when it names no
-// type.
+// type. Read in one go where it fits the buffer (open, read, close), line by line otherwise.
 long TypeFromTable(const char* table, char letter) {
   char file[PATH_MAX];
   int n = snprintf(file, sizeof file, "%s/drive-types", table);
   if (n <= 0 || (size_t)n >= sizeof file) return -1;
-  FILE* f = fopen(file, "re");
-  if (!f) return -1;
+  int fd = open(file, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
   long found = -1;
-  char line[256];
-  while (fgets(line, sizeof line, f)) {
-    char name[8];
-    char word[32];
-    if (line[0] == '#') continue;
-    if (sscanf(line, " %7s %31s", name, word) != 2) continue;
-    if (strlen(name) == 2 && name[1] == ':' && tolower((unsigned char)name[0]) == letter) {
-      found = (long)TypeFromWord(word);  // the last line for a letter wins
+  char text[4096];
+  size_t kept = 0;  // the start of a line the last read cut off
+  for (;;) {
+    ssize_t got = read(fd, text + kept, sizeof text - 1 - kept);
+    if (got < 0 && errno == EINTR) continue;
+    size_t length = kept + (got > 0 ? (size_t)got : 0);
+    int last = got <= 0 || (size_t)got < sizeof text - 1 - kept;  // a short read: the end
+    text[length] = '\0';
+    char* line = text;
+    for (char* end; (end = strchr(line, '\n')) != nullptr; line = end + 1) {
+      *end = '\0';
+      long type = TypeFromLine(line, letter);
+      if (type >= 0) found = type;  // the last line for a letter wins
     }
+    kept = length - (size_t)(line - text);
+    if (last) {
+      long type = kept ? TypeFromLine(line, letter) : -1;
+      if (type >= 0) found = type;
+      break;
+    }
+    if (kept > 255) kept = 0;  // no line of the file is that long: what is left is no line
+    memmove(text, line, kept);
   }
-  fclose(f);
+  close(fd);
   return found;
 }
 

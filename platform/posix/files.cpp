@@ -38,7 +38,9 @@
 // folder, never through a link. A link at a path is an object of its own: found as it is
 // (REPARSE_POINT), deleted itself, refused by every other call. So are FIFOs, sockets and
 // devices (DEVICE): nothing is ever written to them or waited on. The root itself is reached
-// through the drive table's link, like the rest of the host outside the drive.
+// through the drive table's link, like the rest of the host outside the drive; its folder is
+// kept open between calls and checked on every call (kept.cpp), and the openat2 of each call
+// starts from it.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -59,6 +61,7 @@
 #include "host/codepage.h"
 #include "platform/posix/filesys.h"
 #include "platform/posix/hostpath.h"
+#include "platform/posix/kept.h"
 
 namespace {
 
@@ -238,7 +241,9 @@ int EndsWithSeparator(LPCSTR path) {
 // A path below a drive's root as the file calls act on it: the folder that holds its last
 // level, opened without crossing a link, and the name of that level in it.
 struct Beneath {
-  int Folder;           // O_PATH descriptor; the caller closes it (CloseBeneath)
+  int Folder;           // the caller closes it (CloseBeneath)
+  int Owned;            // 0: Folder is the drive's kept root, which stays open
+  int Readable;         // Folder is open for reading (it can be synced), not O_PATH only
   const char* Name;     // the last level, in Host; "." for the root itself
   int IsRoot;           // the path names the drive's root
   int NamedAsFolder;    // the path ended in a separator
@@ -246,7 +251,7 @@ struct Beneath {
 };
 
 void CloseBeneath(Beneath* at) {
-  if (at->Folder >= 0) close(at->Folder);
+  if (at->Folder >= 0 && at->Owned) close(at->Folder);
   at->Folder = -1;
 }
 
@@ -276,18 +281,26 @@ int OpenLevelByLevel(int rootFd, char* relative) {
 }
 
 // The folder `relative` (no leading or final slash, never empty) below `rootFd`, or -1 with
-// errno set: ELOOP when a link is on the way.
-int OpenFolderBeneath(int rootFd, char* relative) {
+// errno set: ELOOP when a link is on the way. Opened for reading where that is allowed
+// (`*readable`), so that a drive written through can sync it without opening it again.
+int OpenFolderBeneath(int rootFd, char* relative, int* readable) {
   struct open_how how;
   memset(&how, 0, sizeof how);
-  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  *readable = 1;
+  for (int attempt = 0; attempt < 4; ++attempt) {
     long fd = syscall(SYS_openat2, rootFd, relative, &how, sizeof how);
     if (fd >= 0) return (int)fd;
+    if (errno == EACCES && *readable) {  // a folder that may be passed, not listed
+      how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+      *readable = 0;
+      continue;
+    }
     if (errno != EAGAIN) break;  // EAGAIN: a rename elsewhere raced the lookup
   }
   if (errno != ENOSYS) return -1;
+  *readable = 0;
   return OpenLevelByLevel(rootFd, relative);
 }
 
@@ -302,6 +315,8 @@ int FailRoot(const char* rootPath) {
 // drive's, ERROR_PATH_NOT_FOUND for a level on the way that is missing, not a folder or a link).
 int OpenBeneath(LPCSTR windowsPath, Beneath* at) {
   at->Folder = -1;
+  at->Owned = 0;
+  at->Readable = 0;
   size_t root = 0;
   if (!MapPath(windowsPath, at->Host, &root)) return 0;
   char* host = at->Host;
@@ -313,7 +328,7 @@ int OpenBeneath(LPCSTR windowsPath, Beneath* at) {
   char rootPath[PATH_MAX];
   memcpy(rootPath, host, root);
   rootPath[root] = '\0';
-  int rootFd = open(rootPath, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  int rootFd = PosixKeptRoot(rootPath, root);
   if (rootFd < 0) return FailRoot(rootPath);
   if (at->IsRoot) {
     at->Folder = rootFd;
@@ -330,9 +345,9 @@ int OpenBeneath(LPCSTR windowsPath, Beneath* at) {
   size_t n = (size_t)(last - (host + root));
   memcpy(relative, host + root, n);
   relative[n] = '\0';
-  at->Folder = OpenFolderBeneath(rootFd, relative);
+  at->Folder = OpenFolderBeneath(rootFd, relative, &at->Readable);
   int saved = errno;
-  close(rootFd);
+  at->Owned = 1;
   if (at->Folder >= 0) return 1;
   if (saved == ENOENT || saved == ENOTDIR || saved == ELOOP || saved == EXDEV ||
       saved == EAGAIN) {
@@ -373,18 +388,21 @@ int SyncFolderAt(int folder, const char* name) {
   return synced;
 }
 
-// The folder's own entries (the folder is open as O_PATH, which cannot be synced).
-int SyncFolder(int folder) { return SyncFolderAt(folder, "."); }
-
-// A new folder and the folder holding it, made durable.
-int SyncNewFolder(int parent, const char* name) {
-  return SyncFolderAt(parent, name) && SyncFolder(parent);
+// The entries of the folder that holds the path's last level: synced through its descriptor
+// when that is open for reading, else opened again for it (O_PATH cannot be synced).
+int SyncFolder(const Beneath* at) {
+  if (at->Readable) return fsync(at->Folder) == 0;
+  return SyncFolderAt(at->Folder, ".");
 }
 
+// A new folder and the folder holding it, made durable.
+int SyncNewFolder(const Beneath* at) { return SyncFolderAt(at->Folder, at->Name) && SyncFolder(at); }
+
 // Opens the plain file or folder at the path for changing its attributes: the descriptor, or -1
-// with the error set. Links and special files are refused without being opened.
-int OpenPlain(const Beneath* at, struct stat* st) {
-  if (!LookAt(at, st)) {
+// with the error set. Links and special files are refused without being opened. `looked`: `st`
+// already holds what LookAt found there.
+int OpenPlain(const Beneath* at, struct stat* st, int looked = 0) {
+  if (!looked && !LookAt(at, st)) {
     FailErrno();
     return -1;
   }
@@ -429,7 +447,10 @@ int CreateNew(const Beneath* at, int flags, DWORD created) {
   int fd = openat(at->Folder, at->Name, flags | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) == 0) StoreAttributes(fd, &st, created);
+  // A new file with write bits and nothing stored reads ARCHIVE already: nothing to store then.
+  if (fstat(fd, &st) == 0 && (created != FILE_ATTRIBUTE_ARCHIVE || !(st.st_mode & WriteBits))) {
+    StoreAttributes(fd, &st, created);
+  }
   SetLastError(ERROR_SUCCESS);
   return fd;
 }
@@ -459,11 +480,17 @@ int OpenExisting(const Beneath* at, int flags, int overwrite) {
 // A file just created on a drive written through: its entry in the folder made durable. The
 // descriptor, or -1 (closed) with errno set when the medium refuses.
 int Created(const Beneath* at, int fd, int writeThrough) {
-  if (fd < 0 || !writeThrough || SyncFolder(at->Folder)) return fd;
+  if (fd < 0 || !writeThrough || SyncFolder(at)) return fd;
   int saved = errno;
   close(fd);
   errno = saved;
   return -1;
+}
+
+// The handle of a descriptor CreateFileA opened with `flags`, entered in the handle table.
+HANDLE Handed(int fd, int flags) {
+  PosixKeepHandle(fd, flags);
+  return PosixHandleFromFd(fd, PosixFileHandle);
 }
 
 HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposition,
@@ -498,7 +525,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
         FailErrno();
         return INVALID_HANDLE_VALUE;
       }
-      return PosixHandleFromFd(fd, PosixFileHandle);
+      return Handed(fd, flags);
     }
   }
 
@@ -533,7 +560,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
       SetLastError(creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS
                        ? ERROR_ALREADY_EXISTS
                        : ERROR_SUCCESS);
-      return PosixHandleFromFd(fd, PosixFileHandle);
+      return Handed(fd, flags);
     }
     // The folder is there, so a missing entry is a missing file.
     if (errno != ENOENT || creationDisposition == OPEN_EXISTING ||
@@ -548,7 +575,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
       FailErrno();
       return INVALID_HANDLE_VALUE;
     }
-    return PosixHandleFromFd(fd, PosixFileHandle);
+    return Handed(fd, flags);
   }
   SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_SHARING_VIOLATION);
   return INVALID_HANDLE_VALUE;
@@ -583,7 +610,8 @@ namespace {
 // flags it was opened with.
 int UsableFd(HANDLE file, int writing, int* openFlags = nullptr) {
   int fd = PosixFdFromHandle(file, PosixFileHandle);
-  int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+  int flags = fd >= 0 ? PosixKeptHandleFlags(fd) : -1;
+  if (fd >= 0 && flags < 0 && !PosixIsKeptFd(fd)) flags = fcntl(fd, F_GETFL);
   if (openFlags) *openFlags = flags;
   if (flags < 0) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -634,6 +662,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite
       return Fail(error);
     }
     done += (DWORD)n;
+    PosixHandleChanged(fd);
   }
   if (bytesWritten) *bytesWritten = done;
   return TRUE;
@@ -692,19 +721,26 @@ extern "C" BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creationTime,
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (futimens(fd, times) != 0) return FailErrno();
+  PosixHandleChanged(fd);
   // On a drive written through (its handles write with O_DSYNC) the time is on the medium too.
   if ((flags & O_DSYNC) && fsync(fd) != 0) return FailErrno();
+  if (flags & O_DSYNC) PosixHandleSynced(fd);
   return TRUE;
 }
 
-// A handle that wrote to a drive written through is synced before it goes; a sync the medium
-// refuses still closes the handle, and fails.
+// A handle of a drive written through is synced before it goes, unless nothing was done through
+// it since SetFileTime synced it; a sync the medium refuses still closes the handle, and fails.
 extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
   int fd = PosixFdFromHandle(object, PosixFileHandle);
-  int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+  if (fd < 0 || PosixIsKeptFd(fd)) return Fail(ERROR_INVALID_HANDLE);
+  int flags = PosixKeptHandleFlags(fd);
+  if (flags < 0) flags = fcntl(fd, F_GETFL);
   if (flags < 0) return Fail(ERROR_INVALID_HANDLE);
   DWORD error = ERROR_SUCCESS;
-  if ((flags & O_DSYNC) && fsync(fd) != 0) error = PosixErrorFromErrno(errno);
+  if ((flags & O_DSYNC) && PosixHandleNeedsSync(fd) && fsync(fd) != 0) {
+    error = PosixErrorFromErrno(errno);
+  }
+  PosixForgetHandle(fd);
   if (close(fd) != 0) return Fail(ERROR_INVALID_HANDLE);
   if (error != ERROR_SUCCESS) return Fail(error);
   return TRUE;
@@ -722,15 +758,40 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
   return attributes;
 }
 
-// On a file or folder only: a link or special file is refused, never its target changed.
+namespace {
+
+// 1 when a file or folder already answers `value` (reduced to what may be set) as storing it
+// would leave it: the same value stored (or, for a file, nothing stored and ARCHIVE asked for,
+// which reads the same) and READONLY as the mode has it. Never on FAT or exFAT, whose entry
+// byte keeps fewer bits than were asked for.
+int AlreadyStored(const Beneath* at, const struct stat* st, DWORD value) {
+  DWORD stored = 0;
+  int fat = 0;
+  int hasStored = ReadStored(at->Host, &stored, &fat);
+  if (fat) return 0;
+  if (S_ISDIR(st->st_mode)) return hasStored && stored == value;
+  int same = hasStored ? stored == value : value == FILE_ATTRIBUTE_ARCHIVE;
+  int readOnly = (value & FILE_ATTRIBUTE_READONLY) != 0;
+  return same && readOnly == !(st->st_mode & WriteBits);
+}
+
+}  // namespace
+
+// On a file or folder only: a link or special file is refused, never its target changed. A
+// value already stored is not written again (nor synced: nothing changed).
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   Beneath at;
   if (!OpenBeneath(fileName, &at)) return FALSE;
+  DWORD value = WithNormal(attributes & SettableAttributes);
   struct stat st;
-  int fd = OpenPlain(&at, &st);
+  int looked = LookAt(&at, &st);
+  if (looked && IsPlain(&st) && AlreadyStored(&at, &st, value)) {
+    CloseBeneath(&at);
+    return TRUE;
+  }
+  int fd = looked ? OpenPlain(&at, &st, 1) : (FailErrno(), -1);
   CloseBeneath(&at);
   if (fd < 0) return FALSE;
-  DWORD value = WithNormal(attributes & SettableAttributes);
   int stored = StoreAttributes(fd, &st, value);
   if (stored && PosixWritesThrough(at.Host)) stored = fsync(fd) == 0;
   int saved = errno;
@@ -752,7 +813,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR fileName) {
   else if (S_ISREG(st.st_mode) && (AttributesOfPath(at.Host, &st) & FILE_ATTRIBUTE_READONLY)) {
     Fail(ERROR_ACCESS_DENIED);
   } else if (unlinkat(at.Folder, at.Name, 0) != 0) FailErrno();
-  else if (PosixWritesThrough(at.Host) && !SyncFolder(at.Folder)) FailErrno();
+  else if (PosixWritesThrough(at.Host) && !SyncFolder(&at)) FailErrno();
   else done = TRUE;
   CloseBeneath(&at);
   return done;
@@ -764,7 +825,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) 
   BOOL done = FALSE;
   if (at.IsRoot) Fail(ERROR_ACCESS_DENIED);
   else if (mkdirat(at.Folder, at.Name, 0777) != 0) FailErrno();
-  else if (PosixWritesThrough(at.Host) && !SyncNewFolder(at.Folder, at.Name)) FailErrno();
+  else if (PosixWritesThrough(at.Host) && !SyncNewFolder(&at)) FailErrno();
   else done = TRUE;
   CloseBeneath(&at);
   return done;
@@ -781,7 +842,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
   else if (AttributesOfPath(at.Host, &st) & FILE_ATTRIBUTE_READONLY) Fail(ERROR_ACCESS_DENIED);
   else if (unlinkat(at.Folder, at.Name, AT_REMOVEDIR) != 0) {
     Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : PosixErrorFromErrno(errno));
-  } else if (PosixWritesThrough(at.Host) && !SyncFolder(at.Folder)) {
+  } else if (PosixWritesThrough(at.Host) && !SyncFolder(&at)) {
     FailErrno();
   } else {
     done = TRUE;
@@ -917,11 +978,19 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA find
   uint64_t size = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
   findData->nFileSizeHigh = (DWORD)(size >> 32);
   findData->nFileSizeLow = (DWORD)size;
-  return PosixHandleFromFd(at.Folder, PosixFindHandle);
+  // The search holds a descriptor of its own: the kept root stays with the drive.
+  int held = at.Owned ? at.Folder : fcntl(at.Folder, F_DUPFD_CLOEXEC, 0);
+  if (held < 0) {
+    FailErrno();
+    return INVALID_HANDLE_VALUE;
+  }
+  return PosixHandleFromFd(held, PosixFindHandle);
 }
 
 extern "C" BOOL WINAPI FindClose(HANDLE findHandle) {
   int fd = PosixFdFromHandle(findHandle, PosixFindHandle);
-  if (fd < 0 || close(fd) != 0) return Fail(ERROR_INVALID_HANDLE);
+  if (fd < 0 || PosixIsKeptFd(fd)) return Fail(ERROR_INVALID_HANDLE);
+  PosixForgetHandle(fd);
+  if (close(fd) != 0) return Fail(ERROR_INVALID_HANDLE);
   return TRUE;
 }

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/posix/hostpath.h"
+#include "support/host_files.h"
 #include "scratch_host.h"
 #include "support.h"
 
@@ -47,13 +48,7 @@ std::string StoredText(const std::string& hostPath) {
   return n < 0 ? "<none>" : std::string(text, (size_t)n);
 }
 
-int OpenDescriptors() {
-  int count = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  while (dir && readdir(dir)) ++count;
-  if (dir) closedir(dir);
-  return count;
-}
+int OpenDescriptors() { return OpenDescriptorCount(); }
 
 TEST(PosixDriveTable, TypesMediaAndErrors) {
   std::string host = ScratchHostRoot();

@@ -10,7 +10,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "host/codepage.h"
@@ -202,6 +204,50 @@ TEST(PosixLookup, TheRootIsTheFolderNeverTheLink) {
   EXPECT_EQ(GetDriveTypeA("P:\\"), (UINT)DRIVE_FIXED);
   EXPECT_FALSE(DeleteFileA("P:\\"));
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+}
+
+// The root a file call reached stays open between calls; each change of what the table's link
+// leads to shows at the very next call, and a search's handle never holds the kept root.
+TEST(PosixLookup, EachChangeOfTheRootShowsAtTheNextCall) {
+  std::string host = ScratchHostRoot();
+  Table table;
+  table.Types("s: removable\n");
+  auto folder = [&](const std::string& name, const std::string& content) {
+    mkdir((host + name).c_str(), 0755);
+    std::ofstream(host + name + "/f.txt") << content;
+  };
+  folder("one", "1");
+  folder("two", "22");
+  table.Link('s', host + "one");
+  struct Case {
+    const char* title;
+    std::function<void()> change;
+    DWORD size;  // of S:\f.txt; 0: the call fails with `error`
+    DWORD error;
+  } cases[] = {
+      {"as kept", [] {}, 1, 0},
+      {"link to another folder", [&] { table.Link('s', host + "two"); }, 2, 0},
+      {"link removed", [&] { table.Unlink('s'); }, 0, ERROR_NOT_READY},
+      {"link back", [&] { table.Link('s', host + "two"); }, 2, 0},
+      {"folder replaced", [&] { std::filesystem::remove_all(host + "two"); folder("two", "333"); }, 3, 0},
+      {"folder gone", [&] { std::filesystem::remove_all(host + "two"); }, 0, ERROR_NOT_READY},
+      {"folder there again", [&] { folder("two", "4444"); }, 4, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    c.change();
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA("S:\\f.txt", &found);
+    if (c.size == 0) {
+      EXPECT_EQ(find, INVALID_HANDLE_VALUE);
+      EXPECT_EQ(GetLastError(), c.error);
+      continue;
+    }
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(found.nFileSizeLow, c.size);
+    EXPECT_TRUE(FindClose(find));
+    EXPECT_EQ(GetFileAttributesA("S:\\"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+  }
 }
 
 // Copied ASCII is what the converter gives, both ways, 0x5C and 0x7E included; and a name found

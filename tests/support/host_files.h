@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -13,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "host/host.h"
+#include "platform/posix/kept.h"
 #include "support/file_times.h"
 
 // The file's bytes; empty when it cannot be read.
@@ -52,12 +55,15 @@ bool WaitFor(Condition condition,
   return true;
 }
 
-// Open file descriptors of this process (entries of /proc/self/fd), for leak checks.
+// Open file descriptors of this process (entries of /proc/self/fd), for leak checks; not the
+// drive roots the POSIX layer keeps open between calls, which come and go with the drive table.
 inline int OpenDescriptorCount() {
   DIR* folder = opendir("/proc/self/fd");
   if (folder == nullptr) return -1;
   int count = 0;
-  while (readdir(folder) != nullptr) ++count;
+  while (const dirent* entry = readdir(folder)) {
+    if (!PosixIsKeptFd(atoi(entry->d_name)) || entry->d_name[0] == '.') ++count;
+  }
   closedir(folder);
   return count;
 }
