@@ -362,11 +362,16 @@ DWORD AttributesOfObject(const Beneath* at, const struct stat* st, int* fat = nu
 }
 
 // Makes the folder `name` below `folder` ("." for that folder itself) durable: opened for
-// reading, never through a link, and synced. 0 with errno set when the medium refuses.
+// reading, never through a link, and synced, and then the whole file system it is on. The
+// folder's fsync alone is not enough on Linux's vfat: a folder's first cluster stays on the
+// books of the folder it was made in, so entries written there later are left in the cache by
+// the folder's own fsync (a stick pulled then showed an end-of-folder mark before entries that
+// had reached it, and Windows stops reading the folder at that mark).
+// 0 with errno set when the medium refuses.
 int SyncFolderAt(int folder, const char* name) {
   int fd = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return 0;
-  int synced = fsync(fd) == 0;
+  int synced = fsync(fd) == 0 && syncfs(fd) == 0;
   int saved = errno;
   close(fd);
   errno = saved;
