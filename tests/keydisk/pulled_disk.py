@@ -31,6 +31,7 @@ import random
 import shutil
 import signal
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -160,6 +161,43 @@ def image_files(image):
     return files
 
 
+def entries_past_end(image):
+    """Live entries that follow an end-of-folder entry (first byte 0) in some folder of a FAT32
+    image: Linux's driver reads on past that entry, Windows' driver and mtools stop there."""
+    with open(image, "rb") as f:
+        disk = f.read()
+    sector, per_cluster, reserved, fats = struct.unpack_from("<HBHB", disk, 11)
+    fat = reserved * sector
+    data = fat + fats * struct.unpack_from("<I", disk, 36)[0] * sector
+    size = sector * per_cluster
+
+    def records(cluster):
+        seen = set()
+        while 2 <= cluster < 0x0FFFFFF8 and cluster not in seen:
+            seen.add(cluster)
+            base = data + (cluster - 2) * size
+            for i in range(0, size, 32):
+                yield disk[base + i:base + i + 32]
+            cluster = struct.unpack_from("<I", disk, fat + 4 * cluster)[0] & 0x0FFFFFFF
+
+    past, folders, done = 0, [struct.unpack_from("<I", disk, 44)[0]], set()
+    while folders:
+        folder = folders.pop()
+        if folder in done:
+            continue
+        done.add(folder)
+        ended = False
+        for record in records(folder):
+            if record[0] == 0:
+                ended = True
+            elif record[0] != 0xE5 and record[11] != 0x0F and not record[11] & 0x08:
+                past += ended
+                if record[11] & 0x10 and record[0:1] != b".":
+                    folders.append(struct.unpack_from("<H", record, 20)[0] << 16
+                                   | struct.unpack_from("<H", record, 26)[0])
+    return past
+
+
 class Boots:
     def __init__(self, args, package):
         self.args, self.package, self.count = args, package, 0
@@ -217,15 +255,17 @@ class Boots:
 
 
 def judge(entries, before, after, trace):
-    """(Existing, written, blessed torn, wrong after, extra after) of one cut's second run."""
+    """(Existing, written, blessed torn, unseen, wrong after, extra after) of one cut's second
+    run: torn files are there with other contents, unseen ones are not there for mtools."""
     wanted = {e.name: hashlib.sha256(e.data).digest() for e in entries}
     existing = {line[len(b"Existing [" + PREFIX):-1] for line in trace
                 if line.startswith(b"Existing [" + PREFIX)}
     written = sum(line.endswith(b"] 1") for line in trace)
-    blessed = sorted(n for n in existing if n in wanted and before.get(n) != wanted[n])
+    blessed = sorted(n for n in existing if n in before and before[n] != wanted.get(n))
+    unseen = sorted(n for n in existing if n not in before)
     wrong = sorted(n for n in wanted if after.get(n) != wanted[n])
     extra = sorted(set(after) - set(wanted))
-    return len(existing), written, blessed, wrong, extra
+    return len(existing), written, blessed, unseen, wrong, extra
 
 
 def trial(args, entries, package):
@@ -248,9 +288,10 @@ def trial(args, entries, package):
             after = image_files(images[i - 1])
             with open(os.path.join(folder, "check.rc")) as f:
                 installed = f.read().split()[0] == "1"
-            existing, written, blessed, wrong, extra = judge(
+            existing, written, blessed, unseen, wrong, extra = judge(
                 entries, before, after, read_lines(os.path.join(folder, "check.trace")))
-            rows[-1] += [existing, written, len(blessed), len(wrong), len(extra)]
+            rows[-1] += [existing, written, len(blessed), len(unseen), len(wrong), len(extra),
+                         entries_past_end(images[i - 1])]
             failures += ["cut %d: torn file called Existing: %s" % (i - 1, n.decode("cp932"))
                          for n in blessed]
             failures += ["cut %d: wrong contents after the second run: %s"
@@ -263,24 +304,31 @@ def trial(args, entries, package):
             log = done.stdout.decode("utf-8", "replace")
             with open(os.path.join(folder, "fsck.log"), "w") as f:
                 f.write(log)
+            subprocess.run(["cp", "--sparse=always", images[i], images[i] + ".repaired"],
+                           check=True)
             before = image_files(images[i])
             wanted = {e.name: hashlib.sha256(e.data).digest() for e in entries}
             right = sum(before.get(n) == h for n, h in wanted.items())
             missing = sum(n not in before for n in wanted)
             k, delay = cuts[i]
             rows.append([i, k, "%.0f" % (delay * 1000), when, right, len(wanted) - right - missing,
-                         missing, done.returncode, log.count("Auto-renaming")])
-    header = ["cut", "file", "ms", "killed", "right", "torn", "missing", "fsck", "renamed",
-              "Existing", "written", "blessed", "wrong", "extra"]
+                         missing, entries_past_end(images[i]), done.returncode,
+                         log.count("Auto-renaming")])
+    # Before the second run: right, torn, missing (for mtools), past (entries after an end of
+    # folder), fsck's exit code and renames. The second run: Existing, written, blessed (torn
+    # and called Existing), unseen (called Existing, not there for mtools). After it: wrong,
+    # extra (fsck's renamed leftovers), past.
+    header = ["cut", "file", "ms", "killed", "right", "torn", "missing", "past", "fsck",
+              "renamed", "Existing", "written", "blessed", "unseen", "wrong", "extra", "past"]
     print("\n%d entries, %d cuts, seed %d, options %s%s" % (len(entries), args.cuts, args.seed,
                                                            args.options,
                                                            ", sizes doubled" if args.double else ""))
     print(" ".join("%8s" % h for h in header))
     for row in rows:
         print(" ".join("%8s" % v for v in row))
-    totals = [sum(r[c] for r in rows) for c in (11, 12)]
-    print("totals: %d torn files called Existing, %d files wrong after the second run"
-          % tuple(totals))
+    totals = [sum(r[c] for r in rows) for c in (12, 13, 14)]
+    print("totals: %d torn files called Existing, %d unseen files called Existing, %d files "
+          "wrong after the second run" % tuple(totals))
     for failure in failures:
         print("FAIL: " + failure)
     return 1 if failures else 0
