@@ -217,12 +217,17 @@ class Boots:
         for serial, image in disks:
             command += ["--disk", "%s=%s" % (serial, image)]
         started = time.monotonic()
-        qemu = subprocess.Popen(command)
-        when = None
-        if cut:
-            when = self.cut(folder, qemu, *cut)
-        if qemu.wait() != 0:
-            raise winerun.Failure("boot %s failed (see its console.log)" % folder)
+        for attempt in (1, 2):
+            qemu = subprocess.Popen(command)
+            when = self.cut(folder, qemu, *cut) if cut else None
+            if qemu.wait() == 0:
+                break
+            # qemu itself has crashed here now and then before the guest printed anything:
+            # nothing was touched, so the boot is made again once.
+            console = os.path.join(folder, "console.log")
+            if attempt == 2 or (os.path.exists(console) and os.path.getsize(console)):
+                raise winerun.Failure("boot %s failed (see its console.log)" % folder)
+            print("boot %s: qemu ended before the guest started; booting again" % folder)
         if not cut:
             with open(os.path.join(folder, "step.rc")) as f:
                 if f.read().strip() != "0":
@@ -239,8 +244,10 @@ class Boots:
             if os.path.exists(os.path.join(folder, "installed")):
                 when = "after"
                 break
-            if qemu.poll() is not None or time.monotonic() > deadline:
-                raise winerun.Failure("the guest ended before its cut (see %s)" % folder)
+            if qemu.poll() is not None:
+                return None
+            if time.monotonic() > deadline:
+                raise winerun.Failure("the guest did not reach its cut (see %s)" % folder)
             time.sleep(0.01)
         if when == "during":
             time.sleep(delay)
