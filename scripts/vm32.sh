@@ -14,6 +14,12 @@
 #                                                  disk images, for tests/keydisk/readback.py
 #   scripts/vm32.sh result --out DIR --scenario NAME
 #                                                  a scenario's log, exiting with its exit code
+#   scripts/vm32.sh boot --linux DIR --out DIR      boot once for one step of a trial that cuts the
+#        [--disk SERIAL=IMAGE]...                  guest off (tests/keydisk/pulled_disk.py): --out
+#                                                  is kept (its params say the step), the images
+#                                                  are attached under their serials, qemu's pid
+#                                                  goes to --out/qemu.pid; a guest killed by the
+#                                                  host (which first writes --out/cut) is no error
 #
 # Environment: ZARPO_VM32_CACHE (the image's folder, default /var/cache/zarpo-vm32),
 # ZARPO_VM32_BOOT_LIMIT (seconds the whole guest run may take, default 2400).
@@ -131,6 +137,25 @@ image() {
   echo "vm32: guest image built in $(( $(now) - started )) s"
 }
 
+# guest LIMIT OUT QEMU-ARGS...: the guest booted once with the source tree and OUT shared in,
+# bounded by LIMIT seconds; qemu's exit code.
+guest() {
+  local limit=$1 out=$2
+  shift 2
+  # TCG only (no KVM here). The default qemu64 CPU: with -cpu max the guest kernel oopses on the
+  # 32-bit iret Wine uses. -snapshot keeps the cached image unchanged.
+  timeout --kill-after=20 "$limit" qemu-system-x86_64 \
+    -accel tcg,thread=multi -cpu qemu64 -smp 2 -m 3072 \
+    -display none -monitor none -serial "file:$out/console.log" -no-reboot -snapshot \
+    -pidfile "$out/qemu.pid" \
+    -kernel "$cache/vmlinuz" -initrd "$cache/initrd.img" \
+    -append "root=/dev/vda rw console=ttyS0 init=/zarpo-init mitigations=off oops=panic panic=-1 quiet" \
+    -drive "file=$cache/root.img,format=raw,if=virtio" \
+    -virtfs "local,path=$source_dir,mount_tag=src,security_model=none,readonly=on" \
+    -virtfs "local,path=$out,mount_tag=out,security_model=none" \
+    "$@"
+}
+
 run() {
   local build="" out="" linux="" scale=4 scenarios=()
   while [ $# -gt 0 ]; do
@@ -180,17 +205,8 @@ run() {
   local limit=${ZARPO_VM32_BOOT_LIMIT:-2400} started code=0
   started=$(now)
   echo "vm32: booting the guest (at most $limit s); console in $out/console.log"
-  # TCG only (no KVM here). The default qemu64 CPU: with -cpu max the guest kernel oopses on the
-  # 32-bit iret Wine uses. -snapshot keeps the cached image unchanged.
-  timeout --kill-after=20 "$limit" qemu-system-x86_64 \
-    -accel tcg,thread=multi -cpu qemu64 -smp 2 -m 3072 \
-    -display none -monitor none -serial "file:$out/console.log" -no-reboot -snapshot \
-    -kernel "$cache/vmlinuz" -initrd "$cache/initrd.img" \
-    -append "root=/dev/vda rw console=ttyS0 init=/zarpo-init mitigations=off oops=panic panic=-1 quiet" \
-    -drive "file=$cache/root.img,format=raw,if=virtio" \
-    -virtfs "local,path=$source_dir,mount_tag=src,security_model=none,readonly=on" \
+  guest "$limit" "$out" \
     -virtfs "local,path=$build,mount_tag=build,security_model=none,readonly=on" \
-    -virtfs "local,path=$out,mount_tag=out,security_model=none" \
     "${linux_share[@]}" "${disks[@]}" || code=$?
   local took=$(( $(now) - started ))
   if [ "$code" -eq 124 ] || [ "$code" -eq 137 ]; then
@@ -204,6 +220,42 @@ run() {
   fi
   echo "vm32: guest run took $took s"
   cat "$out/summary" 2>/dev/null || true
+}
+
+boot() {
+  local linux="" out="" disks=() slot=16 serial image
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --linux) linux=$2; shift 2 ;;
+      --out) out=$2; shift 2 ;;
+      --disk)
+        serial=${2%%=*}; image=${2#*=}
+        [ -f "$image" ] || die "no disk image $image"
+        disks+=(-drive "file=$image,format=raw,if=none,id=$serial,snapshot=off"
+                -device "virtio-blk-pci,drive=$serial,serial=$serial,addr=$slot")
+        slot=$((slot + 1)); shift 2 ;;
+      *) die "unknown option $1" ;;
+    esac
+  done
+  [ -n "$linux" ] && [ -n "$out" ] && [ -f "$out/params" ] ||
+    die "boot needs --linux DIR and --out DIR holding the step's params"
+  [ -x "$linux/ZarpoUpdate" ] || die "no Linux build in $linux (no ZarpoUpdate)"
+  [ -f "$cache/stamp" ] && [ "$(cat "$cache/stamp")" = "$key" ] ||
+    die "no guest image for this package list in $cache (run scripts/vm32.sh image)"
+  need qemu-system-x86_64 timeout
+  linux=$(cd "$linux" && pwd)
+  out=$(cd "$out" && pwd)
+  rm -f "$out/finished" "$out/cut" "$out/qemu.pid"
+  { echo "linux=$linux"; echo "linux_shared=1"; } >> "$out/params"
+  local code=0
+  guest "${ZARPO_VM32_BOOT_LIMIT:-2400}" "$out" \
+    -virtfs "local,path=$linux,mount_tag=linux,security_model=none,readonly=on" \
+    "${disks[@]}" || code=$?
+  if [ -f "$out/cut" ]; then
+    return 0
+  fi
+  [ "$code" -eq 0 ] || die "qemu failed with exit code $code; console in $out/console.log"
+  [ -f "$out/finished" ] || die "the guest stopped without finishing its step; console in $out/console.log"
 }
 
 result() {
@@ -228,6 +280,7 @@ case "${1:-}" in
   image) image ;;
   run) shift; run "$@" ;;
   result) shift; result "$@" ;;
+  boot) shift; boot "$@" ;;
   key) echo "$key" ;;
-  *) sed -n '7,19p' "$0" >&2; exit 2 ;;
+  *) sed -n '7,25p' "$0" >&2; exit 2 ;;
 esac

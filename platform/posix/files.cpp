@@ -377,21 +377,27 @@ DWORD AttributesOfObject(const Beneath* at, const struct stat* st, int* fat = nu
 }
 
 // Makes the folder `name` below `folder` ("." for that folder itself) durable: opened for
-// reading, never through a link, and synced. 0 with errno set when the medium refuses.
+// reading, never through a link, and synced, and then the whole file system it is on. The
+// folder's fsync alone is not enough on Linux's vfat: a folder's first cluster stays on the
+// books of the folder it was made in, so entries written there later are left in the cache by
+// the folder's own fsync (a stick pulled then showed an end-of-folder mark before entries that
+// had reached it, and Windows stops reading the folder at that mark).
+// 0 with errno set when the medium refuses.
 int SyncFolderAt(int folder, const char* name) {
   int fd = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return 0;
-  int synced = fsync(fd) == 0;
+  int synced = fsync(fd) == 0 && syncfs(fd) == 0;
   int saved = errno;
   close(fd);
   errno = saved;
   return synced;
 }
 
-// The entries of the folder that holds the path's last level: synced through its descriptor
-// when that is open for reading, else opened again for it (O_PATH cannot be synced).
+// The entries of the folder that holds the path's last level, and its file system, as
+// SyncFolderAt makes them durable: through the folder's descriptor when that is open for
+// reading, else opened again for it (O_PATH cannot be synced).
 int SyncFolder(const Beneath* at) {
-  if (at->Readable) return fsync(at->Folder) == 0;
+  if (at->Readable) return fsync(at->Folder) == 0 && syncfs(at->Folder) == 0;
   return SyncFolderAt(at->Folder, ".");
 }
 

@@ -125,8 +125,9 @@ def note(text):
 
 
 class LinuxDrive:
-    """The Linux build with `root` as its removable drive E: (a drive table of its own) and
-    debug-monitor keeping the raw trace lines. Use as a context manager."""
+    """The Linux build with `root` as its drive E: (a drive table of its own), removable unless
+    `kind` says otherwise, and debug-monitor keeping the raw trace lines (in `trace_path` when
+    given). Use as a context manager."""
 
     @staticmethod
     def check_build():
@@ -138,7 +139,7 @@ class LinuxDrive:
                 % os.environ.get("ZARPO_KEYDISK_LINUX_HOST", ""))
         return build
 
-    def __init__(self, root):
+    def __init__(self, root, kind="removable", trace_path=None):
         self.build = LinuxDrive.check_build()
         self.work = tempfile.mkdtemp(prefix="keydisk-linux-")
         table = os.path.join(self.work, "dosdevices")
@@ -147,9 +148,9 @@ class LinuxDrive:
         os.makedirs(runtime, mode=0o700)
         os.symlink(root, os.path.join(table, "e:"))
         with open(os.path.join(table, "drive-types"), "w") as f:
-            f.write("e: removable\n")
+            f.write("e: %s\n" % kind)
         self.env = dict(os.environ, ZARPO_DOSDEVICES=table, XDG_RUNTIME_DIR=runtime)
-        self.trace_path = os.path.join(self.work, "trace.txt")
+        self.trace_path = trace_path or os.path.join(self.work, "trace.txt")
         self.monitor = subprocess.Popen(
             [os.path.join(self.build, "monitor", "debug-monitor"), "--raw", "--append",
              self.trace_path],

@@ -1,0 +1,407 @@
+#!/usr/bin/env python3
+"""A key disk pulled while the updater writes it: the emulated machine of scripts/vm32.sh is
+killed from this side (SIGKILL to qemu), so whatever its kernel had not yet written to the FAT32
+image is lost, as when a stick leaves its socket. Then, as a user would go on:
+
+  1. the Linux build installs the package onto a fresh FAT32 image (drive E:, removable, mounted
+     as the key-disk scenarios mount it), and qemu is killed once the cut's file has begun and a
+     further delay has passed (both drawn from --seed);
+  2. fsck.fat -a repairs the image here;
+  3. the machine boots afresh and the updater runs again with the same package;
+  4. every file on the image is hashed against its entry. A file the second run called Existing
+     whose contents were wrong before it (read here after the repair) is a torn file blessed:
+     there must be none, and every entry must end with its own contents.
+
+Each boot but the first and last does step 3 for one cut and step 1 for the next, so N cuts
+take N + 1 boots.
+
+    pulled_disk.py [--cuts N] [--seed S] [--double] [--options MOUNT_OPTIONS]
+                   [--linux DIR] [--out DIR]
+    pulled_disk.py --cost RUNS [--options OPTS]...  install times, written through or not
+    pulled_disk.py --guest DIR                      (in the guest, from tests/wine/vm32-guest.sh)
+
+--double installs a variant of the sample release with every file's contents twice over.
+--cost times installs in one boot, RUNS per mount option set, each onto a fresh folder of the
+drive registered as removable (written through) and as fixed (left to the cache).
+"""
+import argparse
+import hashlib
+import os
+import random
+import shutil
+import signal
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
+sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+import winerun  # noqa: E402
+
+# As tests/wine/vm32-guest.sh mounts a key disk (a Linux desktop's options, code page 932).
+KEYDISK_OPTIONS = "utf8=1,shortname=mixed,codepage=932,showexec,flush"
+PREFIX = b"E:\\Zarpo\\"
+# The longest the cut waits after its file's first trace line (the updater writes a file of the
+# sample release in about 0.1 s in the guest).
+MAX_DELAY = 0.25
+MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", TZ="UTC", LC_ALL="C.UTF-8")
+
+
+# In the guest -------------------------------------------------------------------------------
+
+def disk_of(serial):
+    for block in os.listdir("/sys/block"):
+        try:
+            with open("/sys/block/%s/serial" % block) as f:
+                if f.read().strip() == serial:
+                    return "/dev/" + block
+        except OSError:
+            pass
+    return None
+
+
+def mount(serial, options):
+    point = "/mnt/" + serial
+    os.makedirs(point, exist_ok=True)
+    subprocess.run(["mount", "-t", "vfat", "-o", options, disk_of(serial), point], check=True)
+    return point
+
+
+def install(root, package, kind="removable", trace=None):
+    """install-package-file onto E: = `root`: (installed, seconds)."""
+    from guest import LinuxDrive
+    with LinuxDrive(root, kind, trace) as linux:
+        started = time.monotonic()
+        installed = linux.install(package)
+        return installed, time.monotonic() - started
+
+
+def guest_step(out):
+    with open(os.path.join(out, "params")) as f:
+        params = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+    package = os.path.join(out, "package.pkg")
+    if params["step"] == "cost":
+        with open(os.path.join(out, "cost.txt"), "w") as report:
+            for options in params["cost_options"].split(";"):
+                point = mount("zarpo-cost", options)
+                for run in range(int(params["runs"])):
+                    for kind in ("removable", "fixed"):
+                        root = os.path.join(point, "%s-%d" % (kind, run))
+                        os.makedirs(os.path.join(root, "Zarpo"))
+                        os.sync()
+                        installed, seconds = install(root, package, kind)
+                        started = time.monotonic()
+                        os.sync()
+                        synced = time.monotonic() - started
+                        report.write("%s %s %d %d %.3f %.3f\n"
+                                     % (options, kind, run, installed, seconds, synced))
+                        report.flush()
+                        shutil.rmtree(root)
+                        os.sync()
+                subprocess.run(["umount", point], check=True)
+        return 0
+    options = params["options"]
+    if disk_of("zarpo-check"):
+        point = mount("zarpo-check", options)
+        installed, seconds = install(point, package,
+                                     trace=os.path.join(out, "check.trace"))
+        with open(os.path.join(out, "check.rc"), "w") as f:
+            f.write("%d %.3f\n" % (installed, seconds))
+        subprocess.run(["umount", point], check=True)
+        os.sync()
+    if disk_of("zarpo-cut"):
+        point = mount("zarpo-cut", options)
+        os.makedirs(os.path.join(point, "Zarpo"))
+        os.sync()
+        with open(os.path.join(out, "writing"), "w") as f:
+            f.write("now\n")
+        installed, seconds = install(point, package, trace=os.path.join(out, "cut.trace"))
+        with open(os.path.join(out, "installed"), "w") as f:
+            f.write("%d %.3f\n" % (installed, seconds))
+        time.sleep(300)  # the host kills the machine now at the latest
+    return 0
+
+
+# On the host --------------------------------------------------------------------------------
+
+def read_lines(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return f.read().split(b"\n")[:-1]
+
+
+def fresh_image(path):
+    if os.path.exists(path):
+        os.remove(path)
+    subprocess.run(["truncate", "-s", "64M", path], check=True)
+    subprocess.run(["mkfs.fat", "-F", "32", "-n", "ZARPOKEY", path], check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def image_files(image):
+    """{name below Zarpo, as in the entries (code page 932, backslashes): sha256 of its bytes}."""
+    files = {}
+    with tempfile.TemporaryDirectory() as copy:
+        done = subprocess.run(["mcopy", "-i", image, "-s", "-n", "::/Zarpo", copy],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=MTOOLS_ENV)
+        base = os.path.join(copy, "Zarpo")
+        if done.returncode != 0 and not os.path.isdir(base):
+            return files
+        for root, _, names in os.walk(base):
+            for name in names:
+                path = os.path.join(root, name)
+                key = os.path.relpath(path, base).replace("/", "\\")
+                with open(path, "rb") as f:
+                    files[key.encode("cp932", "replace")] = hashlib.sha256(f.read()).digest()
+    return files
+
+
+def entries_past_end(image):
+    """Live entries that follow an end-of-folder entry (first byte 0) in some folder of a FAT32
+    image: Linux's driver reads on past that entry, Windows' driver and mtools stop there."""
+    with open(image, "rb") as f:
+        disk = f.read()
+    sector, per_cluster, reserved, fats = struct.unpack_from("<HBHB", disk, 11)
+    fat = reserved * sector
+    data = fat + fats * struct.unpack_from("<I", disk, 36)[0] * sector
+    size = sector * per_cluster
+
+    def records(cluster):
+        seen = set()
+        while 2 <= cluster < 0x0FFFFFF8 and cluster not in seen:
+            seen.add(cluster)
+            base = data + (cluster - 2) * size
+            for i in range(0, size, 32):
+                yield disk[base + i:base + i + 32]
+            cluster = struct.unpack_from("<I", disk, fat + 4 * cluster)[0] & 0x0FFFFFFF
+
+    past, folders, done = 0, [struct.unpack_from("<I", disk, 44)[0]], set()
+    while folders:
+        folder = folders.pop()
+        if folder in done:
+            continue
+        done.add(folder)
+        ended = False
+        for record in records(folder):
+            if record[0] == 0:
+                ended = True
+            elif record[0] != 0xE5 and record[11] != 0x0F and not record[11] & 0x08:
+                past += ended
+                if record[11] & 0x10 and record[0:1] != b".":
+                    folders.append(struct.unpack_from("<H", record, 20)[0] << 16
+                                   | struct.unpack_from("<H", record, 26)[0])
+    return past
+
+
+class Boots:
+    def __init__(self, args, package):
+        self.args, self.package, self.count = args, package, 0
+
+    def boot(self, params, disks, cut=None):
+        """One boot of the guest for `params`; with `cut` = (k, delay), qemu is killed `delay`
+        seconds after the trace shows file k begun (or at once once the install ended). The
+        boot's folder, and "during" or "after" for a cut."""
+        folder = os.path.join(self.args.out, "boot-%d" % self.count)
+        self.count += 1
+        os.makedirs(folder)
+        shutil.copy(self.package, os.path.join(folder, "package.pkg"))
+        with open(os.path.join(folder, "params"), "w") as f:
+            f.writelines("%s=%s\n" % item for item in params.items())
+        command = ["bash", os.path.join(SOURCE, "scripts", "vm32.sh"), "boot",
+                   "--linux", self.args.linux, "--out", folder]
+        for serial, image in disks:
+            command += ["--disk", "%s=%s" % (serial, image)]
+        started = time.monotonic()
+        for attempt in (1, 2):
+            qemu = subprocess.Popen(command)
+            when = self.cut(folder, qemu, *cut) if cut else None
+            if qemu.wait() == 0:
+                break
+            # qemu itself has crashed here now and then before the guest printed anything:
+            # nothing was touched, so the boot is made again once.
+            console = os.path.join(folder, "console.log")
+            if attempt == 2 or (os.path.exists(console) and os.path.getsize(console)):
+                raise winerun.Failure("boot %s failed (see its console.log)" % folder)
+            print("boot %s: qemu ended before the guest started; booting again" % folder)
+        if not cut:
+            with open(os.path.join(folder, "step.rc")) as f:
+                if f.read().strip() != "0":
+                    raise winerun.Failure("the guest's step failed: see %s/step.log" % folder)
+        print("boot %s: %.0f s" % (os.path.basename(folder), time.monotonic() - started))
+        return folder, when
+
+    def cut(self, folder, qemu, k, delay):
+        trace = os.path.join(folder, "cut.trace")
+        began = b"NotFound [" + PREFIX
+        deadline = time.monotonic() + 1200
+        when = "during"
+        while sum(line.startswith(began) for line in read_lines(trace)) <= k:
+            if os.path.exists(os.path.join(folder, "installed")):
+                when = "after"
+                break
+            if qemu.poll() is not None:
+                return None
+            if time.monotonic() > deadline:
+                raise winerun.Failure("the guest did not reach its cut (see %s)" % folder)
+            time.sleep(0.01)
+        if when == "during":
+            time.sleep(delay)
+            if os.path.exists(os.path.join(folder, "installed")):
+                when = "after"
+        with open(os.path.join(folder, "qemu.pid")) as f:
+            pid = int(f.read())
+        with open(os.path.join(folder, "cut"), "w") as f:
+            f.write("%s\n" % when)
+        os.kill(pid, signal.SIGKILL)
+        return when
+
+
+def judge(entries, before, after, trace):
+    """(Existing, written, blessed torn, unseen, wrong after, extra after) of one cut's second
+    run: torn files are there with other contents, unseen ones are not there for mtools."""
+    wanted = {e.name: hashlib.sha256(e.data).digest() for e in entries}
+    existing = {line[len(b"Existing [" + PREFIX):-1] for line in trace
+                if line.startswith(b"Existing [" + PREFIX)}
+    written = sum(line.endswith(b"] 1") for line in trace)
+    blessed = sorted(n for n in existing if n in before and before[n] != wanted.get(n))
+    unseen = sorted(n for n in existing if n not in before)
+    wrong = sorted(n for n in wanted if after.get(n) != wanted[n])
+    extra = sorted(set(after) - set(wanted))
+    return len(existing), written, blessed, unseen, wrong, extra
+
+
+def trial(args, entries, package):
+    rng = random.Random(args.seed)
+    cuts = [(rng.randrange(len(entries)), rng.uniform(0, MAX_DELAY)) for _ in range(args.cuts)]
+    boots = Boots(args, package)
+    params = {"step": "trial", "options": args.options}
+    images = [os.path.join(args.out, "cut-%d.img" % i) for i in range(args.cuts)]
+    rows, failures = [], []
+    before = None
+    for i in range(args.cuts + 1):
+        disks = []
+        if i > 0:
+            disks.append(("zarpo-check", images[i - 1]))
+        if i < args.cuts:
+            fresh_image(images[i])
+            disks.append(("zarpo-cut", images[i]))
+        folder, when = boots.boot(params, disks, cuts[i] if i < args.cuts else None)
+        if i > 0:
+            after = image_files(images[i - 1])
+            with open(os.path.join(folder, "check.rc")) as f:
+                installed = f.read().split()[0] == "1"
+            existing, written, blessed, unseen, wrong, extra = judge(
+                entries, before, after, read_lines(os.path.join(folder, "check.trace")))
+            rows[-1] += [existing, written, len(blessed), len(unseen), len(wrong), len(extra),
+                         entries_past_end(images[i - 1])]
+            failures += ["cut %d: torn file called Existing: %s" % (i - 1, n.decode("cp932"))
+                         for n in blessed]
+            failures += ["cut %d: wrong contents after the second run: %s"
+                         % (i - 1, n.decode("cp932")) for n in wrong]
+            if not installed:
+                failures.append("cut %d: the second run failed" % (i - 1))
+        if i < args.cuts:
+            done = subprocess.run(["fsck.fat", "-a", images[i]], stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT)
+            log = done.stdout.decode("utf-8", "replace")
+            with open(os.path.join(folder, "fsck.log"), "w") as f:
+                f.write(log)
+            subprocess.run(["cp", "--sparse=always", images[i], images[i] + ".repaired"],
+                           check=True)
+            before = image_files(images[i])
+            wanted = {e.name: hashlib.sha256(e.data).digest() for e in entries}
+            right = sum(before.get(n) == h for n, h in wanted.items())
+            missing = sum(n not in before for n in wanted)
+            k, delay = cuts[i]
+            rows.append([i, k, "%.0f" % (delay * 1000), when, right, len(wanted) - right - missing,
+                         missing, entries_past_end(images[i]), done.returncode,
+                         log.count("Auto-renaming")])
+    # Before the second run: right, torn, missing (for mtools), past (entries after an end of
+    # folder), fsck's exit code and renames. The second run: Existing, written, blessed (torn
+    # and called Existing), unseen (called Existing, not there for mtools). After it: wrong,
+    # extra (fsck's renamed leftovers), past.
+    header = ["cut", "file", "ms", "killed", "right", "torn", "missing", "past", "fsck",
+              "renamed", "Existing", "written", "blessed", "unseen", "wrong", "extra", "past"]
+    print("\n%d entries, %d cuts, seed %d, options %s%s" % (len(entries), args.cuts, args.seed,
+                                                           args.options,
+                                                           ", sizes doubled" if args.double else ""))
+    print(" ".join("%8s" % h for h in header))
+    for row in rows:
+        print(" ".join("%8s" % v for v in row))
+    totals = [sum(r[c] for r in rows) for c in (12, 13, 14)]
+    print("totals: %d torn files called Existing, %d unseen files called Existing, %d files "
+          "wrong after the second run" % tuple(totals))
+    for failure in failures:
+        print("FAIL: " + failure)
+    return 1 if failures else 0
+
+
+def cost(args, package):
+    boots = Boots(args, package)
+    image = os.path.join(args.out, "cost.img")
+    fresh_image(image)
+    folder, _ = boots.boot({"step": "cost", "runs": args.cost,
+                            "cost_options": ";".join(args.cost_options)},
+                           [("zarpo-cost", image)])
+    times = {}
+    with open(os.path.join(folder, "cost.txt")) as f:
+        for line in f:
+            options, kind, _, installed, seconds, synced = line.split()
+            if installed != "1":
+                print("FAIL: an install failed (%s, %s)" % (options, kind))
+                return 1
+            times.setdefault((options, kind), []).append((float(seconds), float(synced)))
+    print("\nmedian install time in the guest over %d runs (then the sync after it):" % args.cost)
+    for (options, kind), runs in sorted(times.items()):
+        print("  %-55s %-9s %6.2f s  (+%.2f s)  runs: %s"
+              % (options, kind, statistics.median(r[0] for r in runs),
+                 statistics.median(r[1] for r in runs), " ".join("%.2f" % r[0] for r in runs)))
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--guest")
+    parser.add_argument("--cuts", type=int, default=8)
+    parser.add_argument("--seed", type=int, default=22)
+    parser.add_argument("--double", action="store_true")
+    parser.add_argument("--options", default=KEYDISK_OPTIONS)
+    parser.add_argument("--cost", type=int, default=0)
+    parser.add_argument("--cost-options", action="append")
+    parser.add_argument("--linux", default=os.path.join(SOURCE, "build", "host"))
+    parser.add_argument("--out")
+    args = parser.parse_args()
+    if args.guest:
+        sys.path.insert(0, HERE)
+        return guest_step(args.guest)
+    args.linux = os.path.abspath(args.linux)
+    args.cost_options = args.cost_options or [KEYDISK_OPTIONS]
+    args.out = os.path.abspath(args.out or tempfile.mkdtemp(prefix="pulled-disk-"))
+    shutil.rmtree(args.out, ignore_errors=True)
+    os.makedirs(args.out)
+    with open(os.path.join(args.linux, "package.bin"), "rb") as f:
+        sample = f.read()
+    entries = winerun.read_package(sample)
+    package = os.path.join(args.out, "package.pkg")
+    with open(package, "wb") as f:
+        if args.double:
+            entries = [winerun.PackageEntry(e.name, e.data * 2, e.attributes, e.last_write)
+                       for e in entries]
+            f.write(winerun.build_package(entries))
+        else:
+            f.write(sample)
+    print("pulled-disk trial in %s with the Linux build %s" % (args.out, args.linux))
+    try:
+        return cost(args, package) if args.cost else trial(args, entries, package)
+    except winerun.Failure as failure:
+        print("FAIL: %s" % failure)
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
