@@ -404,14 +404,10 @@ int SyncFolder(const Beneath* at) {
 // A new folder and the folder holding it, made durable.
 int SyncNewFolder(const Beneath* at) { return SyncFolderAt(at->Folder, at->Name) && SyncFolder(at); }
 
-// Opens the plain file or folder at the path for changing its attributes: the descriptor, or -1
-// with the error set. Links and special files are refused without being opened. `looked`: `st`
-// already holds what LookAt found there.
-int OpenPlain(const Beneath* at, struct stat* st, int looked = 0) {
-  if (!looked && !LookAt(at, st)) {
-    FailErrno();
-    return -1;
-  }
+// Opens the plain file or folder at the path for changing its attributes, `st` holding what
+// LookAt found there: the descriptor (`st` then what it has opened), or -1 with the error set.
+// Links and special files are refused without being opened.
+int OpenPlain(const Beneath* at, struct stat* st) {
   if (!IsPlain(st)) {
     Fail(ERROR_ACCESS_DENIED);
     return -1;
@@ -611,13 +607,20 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSEC
 
 namespace {
 
+// The open flags of a file handle's descriptor: from the handle table, else asked of the host;
+// -1 for no descriptor, and for a kept root's, which is no handle.
+int HandleFlags(int fd) {
+  if (fd < 0 || PosixIsKeptFd(fd)) return -1;
+  int flags = PosixKeptHandleFlags(fd);
+  return flags >= 0 ? flags : fcntl(fd, F_GETFL);
+}
+
 // The descriptor behind a file handle that may be used for `wanted` (O_RDONLY or O_WRONLY
 // meaning reading or writing), or -1 with the error set. `*openFlags` (may be NULL) gets the
 // flags it was opened with.
 int UsableFd(HANDLE file, int writing, int* openFlags = nullptr) {
   int fd = PosixFdFromHandle(file, PosixFileHandle);
-  int flags = fd >= 0 ? PosixKeptHandleFlags(fd) : -1;
-  if (fd >= 0 && flags < 0 && !PosixIsKeptFd(fd)) flags = fcntl(fd, F_GETFL);
+  int flags = HandleFlags(fd);
   if (openFlags) *openFlags = flags;
   if (flags < 0) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -738,9 +741,7 @@ extern "C" BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creationTime,
 // it since SetFileTime synced it; a sync the medium refuses still closes the handle, and fails.
 extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
   int fd = PosixFdFromHandle(object, PosixFileHandle);
-  if (fd < 0 || PosixIsKeptFd(fd)) return Fail(ERROR_INVALID_HANDLE);
-  int flags = PosixKeptHandleFlags(fd);
-  if (flags < 0) flags = fcntl(fd, F_GETFL);
+  int flags = HandleFlags(fd);
   if (flags < 0) return Fail(ERROR_INVALID_HANDLE);
   DWORD error = ERROR_SUCCESS;
   if ((flags & O_DSYNC) && PosixHandleNeedsSync(fd) && fsync(fd) != 0) {
@@ -790,12 +791,16 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   if (!OpenBeneath(fileName, &at)) return FALSE;
   DWORD value = WithNormal(attributes & SettableAttributes);
   struct stat st;
-  int looked = LookAt(&at, &st);
-  if (looked && IsPlain(&st) && AlreadyStored(&at, &st, value)) {
+  if (!LookAt(&at, &st)) {
+    FailErrno();
+    CloseBeneath(&at);
+    return FALSE;
+  }
+  if (IsPlain(&st) && AlreadyStored(&at, &st, value)) {
     CloseBeneath(&at);
     return TRUE;
   }
-  int fd = looked ? OpenPlain(&at, &st, 1) : (FailErrno(), -1);
+  int fd = OpenPlain(&at, &st);
   CloseBeneath(&at);
   if (fd < 0) return FALSE;
   int stored = StoreAttributes(fd, &st, value);
