@@ -1,6 +1,7 @@
 // make-cp932-table: writes the code page 932 tables that host/codepage.cpp (and through it
-// the POSIX layer) converts paths and texts with, asking the C library's iconv (CP932 <-> UTF-32LE) about every code, so that the layer
-// converts exactly as iconv does without opening a converter for each text. Run at build time.
+// the POSIX layer) converts paths and texts with, asking the C library's iconv (CP932 <->
+// UTF-32LE) about every code, so that the layer converts exactly as iconv does without opening
+// a converter for each text. Run at build time.
 //
 //   make-cp932-table OUTPUT
 //

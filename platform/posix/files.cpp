@@ -402,7 +402,9 @@ int SyncFolder(const Beneath* at) {
 }
 
 // A new folder and the folder holding it, made durable.
-int SyncNewFolder(const Beneath* at) { return SyncFolderAt(at->Folder, at->Name) && SyncFolder(at); }
+int SyncNewFolder(const Beneath* at) {
+  return SyncFolderAt(at->Folder, at->Name) && SyncFolder(at);
+}
 
 // Opens the plain file or folder at the path for changing its attributes, `st` holding what
 // LookAt found there: the descriptor (`st` then what it has opened), or -1 with the error set.
