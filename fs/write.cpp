@@ -21,6 +21,14 @@ int WriteEntryFile(const char* path, const BYTE* data, DWORD length, DWORD attri
   DWORD written = 0;
   int ok = WriteFile(file, data != nullptr ? data : &nothing, length, &written, nullptr) &&
            written == length;
+  // The data, and what the file system needs to read it back (its clusters, its size), reach
+  // the medium before the time that makes the file look up to date. A removable drive's file
+  // system may write the entry that SetFileTime changes at once, with the size, while the data
+  // and the cluster chain wait in the cache until the handle is closed: a stick pulled in
+  // between would keep a torn file that every later run takes for the entry. Pulled before the
+  // flush, the file keeps a time that is not the entry's and is written again next time. A
+  // flush that fails is a write that failed.
+  if (ok) ok = FlushFileBuffers(file) != FALSE;
   if (ok && lastWrite != nullptr) ok = SetFileTime(file, nullptr, nullptr, lastWrite) != FALSE;
   // A close that fails can mean data that never reached the disk (a network or FUSE file
   // system reports a lost write only here), so it fails the write as well.

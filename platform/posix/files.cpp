@@ -20,12 +20,14 @@
 // attribute is refused, so that other file systems pay nothing for it.
 //
 // Removable drives are written through, as Windows writes a USB drive under its default policy
-// ("quick removal"): a file opened for writing there writes synchronously (O_DSYNC), so its
-// data is on the medium before its time is set; SetFileTime, SetFileAttributesA and closing a
-// handle opened for writing sync the file, and creating a file, creating or removing a folder
-// and deleting a file sync the folder that holds it. A stick pulled at any moment then never
-// shows an entry with its final size and time over data that never reached it. Fixed and
-// remote drives are left to the host's cache.
+// ("quick removal"): SetFileTime, SetFileAttributesA and closing a handle opened for writing
+// sync the file, and creating a file, creating or removing a folder and deleting a file sync
+// the folder that holds it, so that what a call has answered is on the medium when the user
+// pulls the stick. The data itself is not written synchronously, as Windows does not write it
+// so either: the program flushes a file (FlushFileBuffers) before it sets the time that makes
+// the file look up to date, and that flush is what keeps a pulled stick from showing an entry
+// with its final size and time over data that never reached it. Fixed and remote drives are
+// left to the host's cache; FlushFileBuffers syncs on every drive, as on Windows.
 //
 // Names: FAT and exFAT look names up ignoring case, and FAT also by the short 8.3 alias of a
 // long name and with trailing dots stripped, so the name asked for may lead to an entry of
@@ -503,9 +505,10 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
   if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) flags |= O_RDWR;
   else if (access & GENERIC_WRITE) flags |= O_WRONLY;
   else flags |= O_RDONLY;
-  // Writes reach a removable drive's medium before they return (see the top of this file).
+  // A handle that writes a removable drive syncs its file when its time is set and when it is
+  // closed (see the top of this file); O_DSYNC in the handle table's flags marks it, while the
+  // descriptor itself writes through the cache.
   int writeThrough = (access & GENERIC_WRITE) && PosixWritesThrough(at->Host);
-  if (writeThrough) flags |= O_DSYNC;
   int overwrite =
       creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
   DWORD created = CreatedAttributes(flagsAndAttributes);
@@ -529,7 +532,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
         FailErrno();
         return INVALID_HANDLE_VALUE;
       }
-      return Handed(fd, flags);
+      return Handed(fd, flags | (writeThrough ? O_DSYNC : 0));
     }
   }
 
@@ -564,7 +567,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
       SetLastError(creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS
                        ? ERROR_ALREADY_EXISTS
                        : ERROR_SUCCESS);
-      return Handed(fd, flags);
+      return Handed(fd, flags | (writeThrough ? O_DSYNC : 0));
     }
     // The folder is there, so a missing entry is a missing file.
     if (errno != ENOENT || creationDisposition == OPEN_EXISTING ||
@@ -579,7 +582,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
       FailErrno();
       return INVALID_HANDLE_VALUE;
     }
-    return Handed(fd, flags);
+    return Handed(fd, flags | (writeThrough ? O_DSYNC : 0));
   }
   SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_SHARING_VIOLATION);
   return INVALID_HANDLE_VALUE;
@@ -719,6 +722,17 @@ int TimeForHost(const FILETIME* time, struct timespec* out) {
 
 }  // namespace
 
+// The file's data and what is needed to read it back (its size, where its clusters are) on the
+// medium, on every drive: fsync, which on vfat also writes the directory entry and the FAT and
+// flushes the device's cache. As on Windows, a handle that cannot write is refused.
+extern "C" BOOL WINAPI FlushFileBuffers(HANDLE file) {
+  int fd = UsableFd(file, 1);
+  if (fd < 0) return FALSE;
+  if (fsync(fd) != 0) return FailErrno();
+  PosixHandleSynced(fd);
+  return TRUE;
+}
+
 // The host keeps no creation time that can be set; a creation time is checked and dropped.
 extern "C" BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creationTime,
                                    const FILETIME* lastAccessTime, const FILETIME* lastWriteTime) {
@@ -733,7 +747,7 @@ extern "C" BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creationTime,
   }
   if (futimens(fd, times) != 0) return FailErrno();
   PosixHandleChanged(fd);
-  // On a drive written through (its handles write with O_DSYNC) the time is on the medium too.
+  // On a drive written through (O_DSYNC marks its handles) the time is on the medium too.
   if ((flags & O_DSYNC) && fsync(fd) != 0) return FailErrno();
   if (flags & O_DSYNC) PosixHandleSynced(fd);
   return TRUE;

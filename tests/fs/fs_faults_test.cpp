@@ -35,8 +35,9 @@ std::string Expand(const std::string& pattern, const std::string& path) {
 
 TEST(WriteEntryFileFaults, EachCallFailsInTurn) {
   const Calls full = {"SetFileAttributesA @ 0x20", "CreateFileA @ 0x40000000 0x1 2 0x27",
-                      "WriteFile 5",              "SetFileTime --w",
-                      "CloseHandle",              "SetFileAttributesA @ 0x27"};
+                      "WriteFile 5",              "FlushFileBuffers",
+                      "SetFileTime --w",          "CloseHandle",
+                      "SetFileAttributesA @ 0x27"};
   const Calls writeFailed = {full[0], full[1], full[2], "CloseHandle"};
   const WriteFault cases[] = {
       {"nothing fails", nullptr, 0, FaultKind::Error, 0x27, 0x20, 1, full},
@@ -49,12 +50,15 @@ TEST(WriteEntryFileFaults, EachCallFailsInTurn) {
       {"create fails", "CreateFileA", 1, FaultKind::Error, 0x27, 0x20, 0, {full[0], full[1]}},
       {"write fails", "WriteFile", 1, FaultKind::Error, 0x27, 0x20, 0, writeFailed},
       {"short write", "WriteFile", 1, FaultKind::ShortWrite, 0x27, 0x20, 0, writeFailed},
+      // A failed flush leaves the time alone: the file is written again on the next run.
+      {"flush fails", "FlushFileBuffers", 1, FaultKind::Error, 0x27, 0x20, 0,
+       {full[0], full[1], full[2], full[3], "CloseHandle"}},
       {"time fails", "SetFileTime", 1, FaultKind::Error, 0x27, 0x20, 0,
-       {full[0], full[1], full[2], full[3], full[4]}},
+       {full[0], full[1], full[2], full[3], full[4], full[5]}},
       {"close fails", "CloseHandle", 1, FaultKind::Error, 0x27, 0x20, 0,
-       {full[0], full[1], full[2], full[3], full[4]}},
+       {full[0], full[1], full[2], full[3], full[4], full[5]}},
       {"NORMAL entry touches no attributes", nullptr, 0, FaultKind::Error, 0x80, 0x20, 1,
-       {"CreateFileA @ 0x40000000 0x1 2 0x80", full[2], full[3], full[4]}},
+       {"CreateFileA @ 0x40000000 0x1 2 0x80", full[2], full[3], full[4], full[5]}},
   };
   const FILETIME time = FileTimeOf(2026, 3, 1, 9, 0, 0);
   const std::string data = "hello";
@@ -85,8 +89,9 @@ TEST(WriteEntryFileFaults, ZeroLengthEntryMakesOneEmptyWrite) {
   const FILETIME time = FileTimeOf(2026, 3, 1);
   FaultScope scope;
   EXPECT_EQ(WriteEntryFile("E:\\empty.dat", nullptr, 0, 0x20, &time), 1);
-  EXPECT_EQ(FaultCallLog(), (Calls{"SetFileAttributesA", "CreateFileA", "WriteFile", "SetFileTime",
-                                   "CloseHandle", "SetFileAttributesA"}));
+  EXPECT_EQ(FaultCallLog(), (Calls{"SetFileAttributesA", "CreateFileA", "WriteFile",
+                                   "FlushFileBuffers", "SetFileTime", "CloseHandle",
+                                   "SetFileAttributesA"}));
   EXPECT_EQ(FaultCallDetails()[2], "WriteFile 0");
   EXPECT_EQ(drive.ReadHostFile("empty.dat"), "");
 }

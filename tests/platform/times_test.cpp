@@ -129,4 +129,37 @@ TEST(SetFileTime, NeedsAWritableHandle) {
   EXPECT_TRUE(CloseHandle(file));
 }
 
+// A flush takes only a handle that may write, and leaves the file as written; the updater
+// flushes every file before it sets its time.
+TEST(FlushFileBuffers, OnlyThroughAHandleThatWrites) {
+  std::string path = Scratch("flushed.bin");
+  MakeFile(path);
+  const struct {
+    DWORD access;
+    BOOL flushed;
+  } cases[] = {{GENERIC_WRITE, TRUE}, {GENERIC_READ | GENERIC_WRITE, TRUE}, {GENERIC_READ, FALSE}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.access);
+    HANDLE file = CreateFileA(path.c_str(), c.access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    if (c.access & GENERIC_WRITE) {
+      ASSERT_TRUE(WriteFile(file, "flushed", 7, &written, nullptr));
+    }
+    SetLastError(0);
+    EXPECT_EQ(FlushFileBuffers(file), c.flushed);
+    if (!c.flushed) {
+      EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    }
+    EXPECT_TRUE(CloseHandle(file));
+  }
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(path.c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  EXPECT_EQ(found.nFileSizeLow, 7u);
+  EXPECT_FALSE(FlushFileBuffers(INVALID_HANDLE_VALUE));
+}
+
 }  // namespace

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""The Linux build writes a removable drive through, as Windows writes a USB stick under quick
-removal, and leaves a fixed drive to the host's cache. Read from the system calls of whole runs
-on a fresh key disk holding one obsolete file (strace -f -y, every descriptor with its path):
-on the removable drive every file opened for writing has O_DSYNC (its data is on the medium
-before its time is set), every time set is synced before the file is closed, and the folder of
-every file created, folder made or file deleted is synced, and then its file system, before
-the next such change; a second run writes nothing. On the fixed drive nothing is synced.
+"""The Linux build flushes every file it writes before it sets the file's time, on any drive, and
+writes a removable drive through, as Windows writes a USB stick under quick removal. Read from
+the system calls of whole runs on a fresh key disk holding one obsolete file (strace -f -y,
+every descriptor with its path): on both drives the data of every file is synced after its
+last write and before its time is set; on the removable drive every time set is synced before
+the file is closed, and the folder of every file created, folder made or file deleted is
+synced, and then its file system, before the next such change; a second run writes nothing.
+A fixed drive is no key disk: nothing is written there, nor synced.
 
     write_through.py --updater build/host/ZarpoUpdate
 """
@@ -35,6 +36,21 @@ def run(updater, table, disk):
     return events
 
 
+def flush_faults(events):
+    """Every time set on a file whose data was written and not synced since."""
+    faults, unsynced = [], set()
+    for name, path, _, _, result, _ in events:
+        if result < 0:
+            continue
+        if name == "write":
+            unsynced.add(path)
+        elif name in ("fsync", "fdatasync"):
+            unsynced.discard(path)
+        elif name == "utimensat" and path in unsynced:
+            faults.append("time of %s set before its data was flushed" % path)
+    return faults
+
+
 def removable_faults(events):
     faults, pending = [], []  # pending: folders to sync before the next change
     for i, (name, path, name_arg, rest, result, result_path) in enumerate(events):
@@ -45,9 +61,7 @@ def removable_faults(events):
             pending = [os.path.dirname(result_path)] if name == "openat" else [path]
             if name == "mkdirat":
                 pending.append(os.path.join(path, name_arg))
-        if name == "openat" and re.search("O_WRONLY|O_RDWR", rest) and "O_DSYNC" not in rest:
-            faults.append("%s opened for writing without O_DSYNC" % result_path)
-        elif name == "fsync":
+        if name == "fsync":
             # vfat leaves some of a folder's entries out of its fsync: the file system follows.
             if path in pending and events[i + 1:i + 2] and events[i + 1][:2] != ("syncfs", path):
                 faults.append("%s synced without its file system" % path)
@@ -77,13 +91,15 @@ def main():
             with open(os.path.join(disk, "Zarpo", "ZpFont32.dll"), "w") as f:
                 f.write("obsolete")
             events = run(updater, table, disk)
-            synced = [e for e in events if e[0] in ("fsync", "fdatasync", "syncfs") or "O_DSYNC" in e[3]]
+            synced = [e for e in events if e[0] in ("fsync", "fdatasync", "syncfs")]
             timed = sum(e[0] == "utimensat" for e in events)
             print("%s drive: %d files timed, %d syncs" % (kind, timed, len(synced)))
             if kind == "fixed":
+                # No key disk there, so nothing is written, and nothing is synced either.
                 faults += ["a fixed drive was synced: %r" % (e,) for e in synced[:3]]
                 continue
-            faults += removable_faults(events) if timed else ["nothing was written"]
+            faults += flush_faults(events) + removable_faults(events) if timed else \
+                ["nothing was written"]
             again = [e for e in run(updater, table, disk)
                      if e[0] in ("fsync", "write", "utimensat", "mkdirat", "unlinkat")]
             faults += ["the second run changed the drive: %r" % (e,) for e in again[:3]]
