@@ -11,7 +11,9 @@
 #                                                  a FAT32 and an exFAT disk (the Linux build's
 #                                                  folder given by --linux); each scenario's log
 #                                                  and exit code go to --out, and so do the two
-#                                                  disk images, for tests/keydisk/readback.py
+#                                                  disk images, for tests/keydisk/readback.py,
+#                                                  and the recordings' disks with their write
+#                                                  logs, for tests/keydisk/crash_states.py
 #   scripts/vm32.sh result --out DIR --scenario NAME
 #                                                  a scenario's log, exiting with its exit code
 #   scripts/vm32.sh boot --linux DIR --out DIR      boot once for one step of a trial that cuts the
@@ -172,7 +174,7 @@ run() {
   [ -f "$build/ZarpoUpdate.exe" ] || die "no ZarpoUpdate.exe in $build"
   [ -f "$cache/stamp" ] && [ "$(cat "$cache/stamp")" = "$key" ] ||
     die "no guest image for this package list in $cache (run scripts/vm32.sh image)"
-  need qemu-system-x86_64 timeout mkfs.fat mkfs.exfat
+  need qemu-system-x86_64 timeout mkfs.fat mkfs.exfat mmd
   build=$(cd "$build" && pwd)
   rm -rf "$out"
   mkdir -p "$out"
@@ -196,10 +198,28 @@ run() {
   truncate -s 64M "$out/fat32.img" "$out/exfat.img"
   mkfs.fat -F 32 -n ZARPOKEY "$out/fat32.img" >/dev/null
   mkfs.exfat -L ZARPOKEY "$out/exfat.img" >/dev/null
-  local disks=() slot=16
+  # PCI slots are hexadecimal: 0x16 onwards.
+  local disks=() slot=22
   for fs in fat32 exfat; do
     disks+=(-drive "file=$out/$fs.img,format=raw,if=none,id=$fs,snapshot=off"
-            -device "virtio-blk-pci,drive=$fs,serial=zarpo-$fs,addr=$slot")
+            -device "virtio-blk-pci,drive=$fs,serial=zarpo-$fs,addr=$(printf %x $slot)")
+    slot=$((slot + 1))
+  done
+  # The recordings' disks (tests/keydisk/guest.py's RECORDINGS): qemu's blklogwrites driver
+  # logs every write and flush the guest sends to each, in the dm-log-writes format, to
+  # REC.log, while REC.img takes the writes. Each starts as REC.base.img, kept: a FAT32 disk
+  # with an empty Zarpo folder, so that the log holds the install and nothing before it.
+  local rec
+  for rec in rec-linux-flush rec-linux-noflush rec-wine; do
+    truncate -s 64M "$out/$rec.base.img"
+    mkfs.fat -F 32 -n ZARPOKEY "$out/$rec.base.img" >/dev/null
+    MTOOLS_SKIP_CHECK=1 mmd -i "$out/$rec.base.img" ::/Zarpo
+    cp --sparse=always "$out/$rec.base.img" "$out/$rec.img"
+    : > "$out/$rec.log"
+    disks+=(-blockdev "driver=file,filename=$out/$rec.img,node-name=$rec-disk"
+            -blockdev "driver=file,filename=$out/$rec.log,node-name=$rec-log"
+            -blockdev "driver=blklogwrites,node-name=$rec,file=$rec-disk,log=$rec-log,log-sector-size=512"
+            -device "virtio-blk-pci,drive=$rec,serial=$rec,addr=$(printf %x $slot)")
     slot=$((slot + 1))
   done
   local limit=${ZARPO_VM32_BOOT_LIMIT:-2400} started code=0
@@ -282,5 +302,5 @@ case "${1:-}" in
   result) shift; result "$@" ;;
   boot) shift; boot "$@" ;;
   key) echo "$key" ;;
-  *) sed -n '7,25p' "$0" >&2; exit 2 ;;
+  *) sed -n '7,27p' "$0" >&2; exit 2 ;;
 esac

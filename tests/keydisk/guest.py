@@ -56,6 +56,19 @@ FILE_SYSTEMS = {
 }
 # Wine on Linux keeps hidden and system in user.DOSATTRIB, which neither file system has.
 WINE_KEEPS = READONLY | ARCHIVE
+# vfat as a Linux desktop mounts a stick (udisks2's options; as root here, so without its uid=
+# and gid=) plus code page 932 for the short names; tests/wine/vm32-guest.sh mounts the FAT32
+# key disk so too.
+KEYDISK_OPTIONS = "utf8=1,shortname=mixed,codepage=932,showexec,flush"
+# The recordings of tests/keydisk/crash_states.py: scenario -> (the serial of its disk, which
+# vm32.sh run attaches through qemu's write log, the vfat options, the program). Each disk
+# comes with an empty Zarpo folder; the updater installs the sample release there once.
+RECORDINGS = {
+    "keydisk-linux-record-flush": ("rec-linux-flush", KEYDISK_OPTIONS, "linux"),
+    "keydisk-linux-record-noflush": ("rec-linux-noflush", KEYDISK_OPTIONS.replace(",flush", ""),
+                                     "linux"),
+    "keydisk-wine-record": ("rec-wine", KEYDISK_OPTIONS, "wine"),
+}
 
 
 def letters(bits):
@@ -97,6 +110,29 @@ def stat_snapshot(folder):
                 state[os.path.relpath(path, folder)] = (f.read(), info.st_mtime_ns,
                                                         info.st_ctime_ns)
     return state
+
+
+def disk_of(serial):
+    """The block device of the disk vm32.sh attached with `serial`, or None."""
+    for block in os.listdir("/sys/block"):
+        try:
+            with open("/sys/block/%s/serial" % block) as f:
+                if f.read().strip() == serial:
+                    return "/dev/" + block
+        except OSError:
+            pass
+    return None
+
+
+def mount(serial, options):
+    """The disk of `serial` mounted as vfat with `options`: its mount point."""
+    device = disk_of(serial)
+    if device is None:
+        raise winerun.Failure("no disk with the serial %s in the emulated machine" % serial)
+    point = "/mnt/" + serial
+    os.makedirs(point, exist_ok=True)
+    subprocess.run(["mount", "-t", "vfat", "-o", options, device, point], check=True)
+    return point
 
 
 def fresh_folder(fs, name):
@@ -430,6 +466,31 @@ def conformance(ctx, name, fs):
     ctx.checks.equal(done.returncode, 0, "exit code of platform-conformance on %s" % fs)
 
 
+def record(ctx, name):
+    """One install of the sample release onto the disk of a recording (see RECORDINGS), its
+    boxes answered Yes then No; the trace goes to the results as NAME.trace, and the disk is
+    unmounted at the end, so that its log ends with everything written."""
+    serial, options, side = RECORDINGS[name]
+    trace = os.path.join(os.environ["ZARPO_KEYDISK_RESULTS"], name + ".trace")
+    point = mount(serial, options)
+    try:
+        if side == "linux":
+            with LinuxDrive(point, trace_path=trace) as linux:
+                code, out = linux.update()
+                ctx.check_exit(code)
+                Keydisk(ctx, name).check_linux_boxes(out, [CONFIRM % "E", DONE])
+        else:
+            with ctx.sandbox(name) as sandbox:
+                sandbox.map_drive("e", "floppy", point)
+                ctx.check_exit(ctx.update(sandbox, ["yes", "no"], 2))
+                ctx.check_boxes(sandbox, [scenarios.confirm_box("E", IDYES),
+                                          scenarios.done_box(IDNO)])
+                with open(trace, "wb") as f:
+                    f.writelines(line + b"\n" for line in sandbox.trace_lines())
+    finally:
+        subprocess.run(["umount", point], check=True)
+
+
 SCENARIOS = {
     "keydisk-linux-conformance-fat32": lambda ctx, n: conformance(ctx, n, "fat32"),
     "keydisk-linux-conformance-exfat": lambda ctx, n: conformance(ctx, n, "exfat"),
@@ -439,6 +500,7 @@ SCENARIOS = {
     "keydisk-wine-fat32": wine_install,
     "keydisk-wine-names": lambda ctx, n: names(ctx, n, "wine"),
 }
+SCENARIOS.update((name, record) for name in RECORDINGS)
 
 
 def main():

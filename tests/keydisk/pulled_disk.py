@@ -40,10 +40,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+sys.path.insert(0, HERE)
 import winerun  # noqa: E402
+from guest import KEYDISK_OPTIONS, LinuxDrive, disk_of, mount  # noqa: E402
 
-# As tests/wine/vm32-guest.sh mounts a key disk (a Linux desktop's options, code page 932).
-KEYDISK_OPTIONS = "utf8=1,shortname=mixed,codepage=932,showexec,flush"
 PREFIX = b"E:\\Zarpo\\"
 # The longest the cut waits after its file's first trace line (the updater writes a file of the
 # sample release in about 0.1 s in the guest).
@@ -53,27 +53,8 @@ MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", TZ="UTC", LC_ALL="C.UTF-8")
 
 # In the guest -------------------------------------------------------------------------------
 
-def disk_of(serial):
-    for block in os.listdir("/sys/block"):
-        try:
-            with open("/sys/block/%s/serial" % block) as f:
-                if f.read().strip() == serial:
-                    return "/dev/" + block
-        except OSError:
-            pass
-    return None
-
-
-def mount(serial, options):
-    point = "/mnt/" + serial
-    os.makedirs(point, exist_ok=True)
-    subprocess.run(["mount", "-t", "vfat", "-o", options, disk_of(serial), point], check=True)
-    return point
-
-
 def install(root, package, kind="removable", trace=None):
     """install-package-file onto E: = `root`: (installed, seconds)."""
-    from guest import LinuxDrive
     with LinuxDrive(root, kind, trace) as linux:
         started = time.monotonic()
         installed = linux.install(package)
@@ -377,7 +358,6 @@ def main():
     parser.add_argument("--out")
     args = parser.parse_args()
     if args.guest:
-        sys.path.insert(0, HERE)
         return guest_step(args.guest)
     args.linux = os.path.abspath(args.linux)
     args.cost_options = args.cost_options or [KEYDISK_OPTIONS]

@@ -76,10 +76,12 @@ exfat_options=iocharset=utf8
 } >"$out/keydisk-mounts.log" 2>&1
 linux=$(sed -n 's/^linux build \([^ ]*\) .*/\1/p' "$out/keydisk-mounts.log")
 [ "$linux" = none ] && linux=""
-# One step of the pulled-disk trial (vm32.sh boot), instead of the scenarios: the host may kill
-# the machine in the middle of it, so nothing here waits for a clean end.
+# One step of a trial that boots the machine for it (vm32.sh boot), instead of the scenarios:
+# the pulled-disk trial's (the host may kill the machine in the middle of it, so nothing here
+# waits for a clean end), or the program its params name as runner= in tests/keydisk.
 if grep -q '^step=' "$out/params"; then
-  ZARPO_KEYDISK_LINUX=$linux python3 "$src/tests/keydisk/pulled_disk.py" --guest "$out" \
+  runner=$(sed -n 's/^runner=//p' "$out/params")
+  ZARPO_KEYDISK_LINUX=$linux python3 "$src/tests/keydisk/${runner:-pulled_disk.py}" --guest "$out" \
     >"$out/step.log" 2>&1
   echo "$?" >"$out/step.rc"
   sync
