@@ -21,6 +21,8 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include "app/dll_search.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -309,6 +311,9 @@ std::vector<std::string> Words(const char* commandLine) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
+  // Before the window, its boxes and the Save dialog load DLLs by name: none from its folder.
+  RestrictDllSearch();
+
   Monitor monitor;
   std::string appendPath;
   std::vector<std::string> words = Words(commandLine);
