@@ -10,12 +10,36 @@ namespace {
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesCall)(DWORD directoryFlags);
 
+// DLLs that no known-DLL list covers and that system DLLs load by name while the boxes show
+// (seen under Wine: uxtheme for the boxes' themes, msimg32 for uxtheme's drawing). Loaded from
+// the system folder by their full path first, a later load by name finds them loaded. That
+// covers what the restricted search leaves open: Wine looks for a system DLL's delay-loaded
+// imports in the program's folder all the same, and a system without SetDefaultDllDirectories
+// always does.
+const char* const SystemFolderDlls[] = {"uxtheme.dll", "msimg32.dll"};
+
+void LoadFromSystemFolder() {
+  char path[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  for (const char* name : SystemFolderDlls) {
+    // The folder, a backslash, the name and its NUL must fit.
+    size_t size = 0;
+    while (name[size] != '\0') size++;
+    if (length + 1 + size + 1 > sizeof path) continue;
+    path[length] = '\\';
+    for (size_t i = 0; i <= size; i++) path[length + 1 + i] = name[i];
+    LoadLibraryA(path);  // kept for the whole run; one that fails is simply not there
+  }
+}
+
 }  // namespace
 
 int RestrictDllSearch() {
   // SetDefaultDllDirectories came with Windows 8 and, for Windows 7, with an update
   // (KB2533623) that not every machine has: looked up, not imported, so that the program still
   // starts without it. kernel32 is always loaded, so no library is loaded to find it.
+  LoadFromSystemFolder();
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   FARPROC found = kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
   if (found) {

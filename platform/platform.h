@@ -196,12 +196,14 @@ UINT WINAPI SetErrorMode(UINT mode);
 
 // The DLL search. There is none to restrict here: the layer answers as a Windows 7 without
 // SetDefaultDllDirectories (kernel32 is found, that call is not) whose SetDllDirectoryA succeeds,
-// so the program's fallback is what runs on this side.
+// so the program's fallback is what runs on this side; it has no system folder of DLLs.
 typedef INT_PTR(WINAPI* FARPROC)(void);
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL WINAPI SetDllDirectoryA(LPCSTR pathName);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
 
 // Resources.
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);

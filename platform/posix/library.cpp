@@ -1,8 +1,9 @@
 // The DLL search calls, answered as a Windows 7 without the update that brought
 // SetDefaultDllDirectories: kernel32 is loaded, that call is not found, and SetDllDirectoryA
-// succeeds. There is nothing to restrict on Linux: the dynamic loader never looks in the
-// program's folder (no RPATH of $ORIGIN here), so the program's fallback runs and changes
-// nothing, which is what it must do on such a Windows too.
+// succeeds; there is no system folder of DLLs, so none is loaded from it. There is nothing to
+// restrict on Linux: the dynamic loader never looks in the program's folder (no RPATH of
+// $ORIGIN here), so the program's fallback runs and changes nothing, which is what it must do
+// on such a Windows too.
 #include <strings.h>
 
 #include "platform/extra_calls.h"
@@ -30,3 +31,13 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) {
 }
 
 extern "C" BOOL WINAPI SetDllDirectoryA(LPCSTR) { return TRUE; }
+
+extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR, UINT) {
+  SetLastError(ERROR_PATH_NOT_FOUND);
+  return 0;
+}
+
+extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR) {
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
