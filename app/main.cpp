@@ -2,6 +2,7 @@
 // before touching it, install the package, report the outcome, offer the product's setup.
 // Every box is modal with no owner window; the exit code is 0 on every path.
 
+#include "app/dll_search.h"
 #include "app/keydisk.h"
 #include "app/messages.h"
 #include "fs/paths.h"
@@ -9,6 +10,10 @@
 #include "platform/platform.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Before any box or shell call loads a DLL by name: none may come from the program's folder.
+  // Its result changes nothing below; where it fails, the program runs as it always has.
+  RestrictDllSearch();
+
   // An empty card reader must be passed over silently, not answered by the system's own
   // "no disk in the drive" box.
   SetErrorMode(SEM_FAILCRITICALERRORS);

@@ -156,6 +156,8 @@ typedef WIN32_FIND_DATAA WIN32_FIND_DATA;
 #define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
 #define ERROR_DIR_NOT_EMPTY 145
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
@@ -191,6 +193,17 @@ extern "C" {
 
 // Error mode.
 UINT WINAPI SetErrorMode(UINT mode);
+
+// The DLL search. There is none to restrict here: the layer answers as a Windows 7 without
+// SetDefaultDllDirectories (kernel32 is found, that call is not) whose SetDllDirectoryA succeeds,
+// so the program's fallback is what runs on this side; it has no system folder of DLLs.
+typedef INT_PTR(WINAPI* FARPROC)(void);
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL WINAPI SetDllDirectoryA(LPCSTR pathName);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
 
 // Resources.
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);

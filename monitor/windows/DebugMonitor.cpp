@@ -21,6 +21,8 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include "app/dll_search.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -162,7 +164,28 @@ void Copy(HWND window, const Monitor* monitor) {
   CloseClipboard();
 }
 
+typedef BOOL(WINAPI* GetSaveFileNameCall)(LPOPENFILENAMEA dialog);
+
+// The common dialogs' GetSaveFileNameA, from the system folder's comdlg32.dll by its full path.
+// Not imported: the system would load comdlg32 and the DLLs it needs before WinMain runs, where
+// nothing restricts the search yet (under Wine that brings comctl32 and uxtheme, looked for
+// beside the program first). Null if it cannot be had.
+GetSaveFileNameCall SaveDialog() {
+  char path[MAX_PATH];
+  UINT length = GetSystemDirectoryA(path, sizeof path);
+  if (length == 0 || length + sizeof "\\comdlg32.dll" > sizeof path) return nullptr;
+  lstrcatA(path, "\\comdlg32.dll");
+  HMODULE dialogs = LoadLibraryA(path);  // kept for the rest of the run
+  FARPROC found = dialogs ? GetProcAddress(dialogs, "GetSaveFileNameA") : nullptr;
+  return reinterpret_cast<GetSaveFileNameCall>(reinterpret_cast<void (*)(void)>(found));
+}
+
 void Save(HWND window, const Monitor* monitor) {
+  GetSaveFileNameCall getSaveFileName = SaveDialog();
+  if (!getSaveFileName) {
+    ShowError(window, "The dialog to save the lines cannot be shown.");
+    return;
+  }
   char path[32768] = "trace.txt";
   OPENFILENAMEA dialog = {};
   dialog.lStructSize = sizeof dialog;
@@ -174,7 +197,7 @@ void Save(HWND window, const Monitor* monitor) {
   dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   // Lines that arrive while the dialog is open are still taken (its loop answers sent
   // messages); the file holds the lines as they are when the user says where.
-  if (!GetSaveFileNameA(&dialog)) return;
+  if (!getSaveFileName(&dialog)) return;
   std::string text = AllText(monitor);
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                             nullptr);
@@ -309,6 +332,9 @@ std::vector<std::string> Words(const char* commandLine) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
+  // Before the window, its boxes and the Save dialog load DLLs by name: none from its folder.
+  RestrictDllSearch();
+
   Monitor monitor;
   std::string appendPath;
   std::vector<std::string> words = Words(commandLine);

@@ -2,9 +2,11 @@
 # against the chain the build was given. Signed or not, the program without its signature is
 # signed here with a throwaway certificate made here: osslsigncode verifies it against that
 # certificate, it carries the package's newest time, keeps the program's mode and is larger,
-# and the program's own checks still hold on the signed file.
+# and the program's own checks (and the security review, signature included) still hold on the
+# signed file.
 #   cmake -DEXE=FILE -DWORK=DIR -DCHECK=check_exe.py -DPYTHON=... -DARGS="..." -DPACKER=FILE
 #         -DPACKAGE=FILE [-DSIGNED_WITH=FILE -DPASSWORD_FILE=FILE [-DCAFILE=FILE]]
+#         [-DREVIEW=review_exe.py -DMACHINE=i386|x86_64]
 #         -P sign_test.cmake
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
@@ -59,6 +61,10 @@ endif()
 separate_arguments(check_args UNIX_COMMAND "${ARGS}")
 run("checking the signed program" "${PYTHON}" "${CHECK}" --exe "${WORK}/ZarpoUpdate.exe"
     ${check_args})
+if(REVIEW)
+  run("reviewing the signed program" "${PYTHON}" "${REVIEW}" --machine ${MACHINE}
+      --signed "${WORK}/ZarpoUpdate.exe" "${WORK}/ZarpoUpdate.exe")
+endif()
 run("comparing the modes" sh -c "test $(stat -c %a unsigned.exe) = $(stat -c %a ZarpoUpdate.exe)")
 file(SIZE "${WORK}/unsigned.exe" before)
 file(SIZE "${WORK}/ZarpoUpdate.exe" after)

@@ -527,6 +527,48 @@ def conformance(ctx):
             print(text.strip().splitlines()[-1] if text.strip() else "no output")
 
 
+# DLLs that the system loads by name while the updater shows its boxes and starts Setup.exe,
+# and while the monitor shows its window, and that are no known DLLs of Windows (seen with
+# WINEDEBUG=+loaddll under Wine 8; the rest of what loads then is rpcrt4, combase, ole32 and
+# comctl32 from the side-by-side store).
+PLANTED = ["uxtheme.dll", "msimg32.dll"]
+
+
+def planted_dll(ctx):
+    """The updater and the monitor downloaded into a folder that holds planted DLLs, Wine told
+    to prefer a file on disk for their names: a whole update with the setup started, and the
+    monitor taking its lines, load none of them (each leaves a mark when it is loaded)."""
+    with ctx.sandbox("planted") as sandbox:
+        zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
+        entries = test_entries(ctx.setup_program)
+        swapped = ctx.swapped_updater(sandbox, winerun.build_package(entries))
+        downloads = os.path.join(sandbox.root, "Downloads")
+        os.makedirs(downloads)
+        updater = os.path.join(downloads, "ZarpoUpdate.exe")
+        monitor_exe = os.path.join(downloads, "DebugMonitor.exe")
+        winerun.shutil.copy(swapped, updater)
+        winerun.shutil.copy(ctx.tool("DebugMonitor"), monitor_exe)
+        for name in PLANTED:
+            winerun.shutil.copy(ctx.tool("planted-dll"), os.path.join(downloads, name))
+        sandbox.dll_overrides = ";".join("%s=n,b" % n[:-len(".dll")] for n in PLANTED)
+        sandbox.start_monitor(monitor_exe)
+        try:
+            ctx.check_exit(ctx.update(sandbox, ["yes", "yes"], 2, updater))
+            ctx.check_boxes(sandbox, [confirm_box("E", IDYES), done_box(IDYES)])
+            ctx.check_trace(sandbox.trace_lines(), fresh_trace("E", entries))
+            winerun.wait_for(lambda: os.path.exists(os.path.join(zarpo, "setup-ran.txt")), 30,
+                             "the setup program's mark")
+        except winerun.Failure as failure:
+            ctx.checks.failures.append(str(failure))
+        for name in PLANTED:
+            mark = os.path.join(downloads, name + ".loaded")
+            if os.path.exists(mark):
+                with open(mark, "rb") as f:
+                    for program in f.read().decode(errors="replace").split():
+                        ctx.checks.failures.append("the planted %s was loaded by %s"
+                                                   % (name, program))
+
+
 SCENARIOS = {
     "fresh-install": fresh_install,
     "rerun": rerun,
@@ -542,6 +584,7 @@ SCENARIOS = {
     "special-names": special_names,
     "conformance": conformance,
     "monitor": monitor.monitor,
+    "planted-dll": planted_dll,
 }
 
 

@@ -32,6 +32,8 @@ def program(build, name):
     window, from the monitor's room, or a helper of these tests."""
     if name == "DebugMonitor":
         return os.path.join(build, "monitor", name + ".exe")
+    if name == "planted-dll":
+        return os.path.join(build, "tests", "wine", "helpers", name + ".dll")
     return os.path.join(build, "tests", "wine", "helpers", name + ".exe")
 
 def scaled(seconds):
@@ -42,7 +44,8 @@ class Failure(Exception):
     """A scenario went wrong in a way that makes its checks meaningless (a hang, a crash)."""
 
 
-def wine_environment(prefix, display=None):
+def wine_environment(prefix, display=None, overrides=""):
+    """`overrides`: more WINEDLLOVERRIDES entries, "name=n,b;..." """
     env = dict(os.environ)
     env.update({
         "WINEPREFIX": prefix,
@@ -51,7 +54,7 @@ def wine_environment(prefix, display=None):
         # Wine takes the ANSI code page from the locale: Japanese gives code page 932.
         "LC_ALL": "ja_JP.UTF-8",
         # No Mono or Gecko installers in a throw-away prefix.
-        "WINEDLLOVERRIDES": "mscoree=;mshtml=",
+        "WINEDLLOVERRIDES": ";".join(filter(None, ["mscoree=;mshtml=", overrides])),
     })
     env.pop("DISPLAY", None)
     if display is not None:
@@ -153,6 +156,8 @@ class Sandbox:
         self.trace_path = os.path.join(self.root, "trace.txt")
         self.boxes_path = os.path.join(self.root, "boxes.txt")
         self.drives = {}
+        # WINEDLLOVERRIDES entries for every process of the sandbox.
+        self.dll_overrides = ""
         copy_prefix(template, self.prefix)
 
     def __enter__(self):
@@ -181,7 +186,7 @@ class Sandbox:
                 self.xvfb.wait(timeout=10)
 
     def env(self):
-        return wine_environment(self.prefix, self.display)
+        return wine_environment(self.prefix, self.display, self.dll_overrides)
 
     # Drives ---------------------------------------------------------------------------------
 
