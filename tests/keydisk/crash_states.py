@@ -29,10 +29,14 @@ the files judged up to date as left.
     crash_states.py explore --results DIR [--which REC]... [--seed S] [--bound N] [--check K]
                             [--package FILE] [--linux DIR]
     crash_states.py record --out DIR --build WIN32_DIR [--linux DIR] [--which REC]...
+    crash_states.py cost --out DIR --build WIN32_DIR [--linux DIR] [--before-build WIN32_DIR]
+                         [--before-linux DIR]
     crash_states.py --guest DIR        (in the guest: the check's boot, from vm32-guest.sh)
 
 `record` boots the emulated machine for the recordings alone (the same as the whole run makes);
-RECs are the disks' serials (rec-linux-flush, rec-linux-noflush, rec-wine).
+RECs are the disks' serials (rec-linux-flush, rec-linux-noflush, rec-wine). `cost` boots it for
+guest.py's keydisk-cost: the installs of each build (and of the builds before a change, given
+as --before-*) timed against cp -r and sync, with the disk's flushes counted.
 """
 import argparse
 import hashlib
@@ -493,9 +497,40 @@ def self_check(args, entries):
     return 1 if failures else 0
 
 
+def cost(args):
+    """One boot for guest.py's keydisk-cost: the builds staged with their before/ programs."""
+    stage = os.path.join(args.out, "stage")
+    shutil.rmtree(stage, ignore_errors=True)
+    parts = {"win32": (args.build, args.before_build, "ZarpoUpdate.exe"),
+             "linux": (args.linux, args.before_linux, "ZarpoUpdate")}
+    for side, (build, before, program) in parts.items():
+        names = ["package.bin"] + (
+            ["monitor/debug-monitor", "tests/keydisk/install-package-file",
+             "tests/platform-conformance", program] if side == "linux" else
+            [os.path.relpath(os.path.join(root, n), build) for root, _, files in os.walk(build)
+             for n in files if n.endswith(".exe") and "before" not in root])
+        for name in names:
+            os.makedirs(os.path.dirname(os.path.join(stage, side, name)), exist_ok=True)
+            shutil.copy(os.path.join(build, name), os.path.join(stage, side, name))
+        if before:
+            os.makedirs(os.path.join(stage, side, "before"))
+            shutil.copy(os.path.join(before, program), os.path.join(stage, side, "before"))
+    results = os.path.join(args.out, "run")
+    subprocess.run(["bash", os.path.join(SOURCE, "scripts", "vm32.sh"), "run", "--build",
+                    os.path.join(stage, "win32"), "--linux", os.path.join(stage, "linux"),
+                    "--out", results, "--scenario", "keydisk-cost"], check=True)
+    with open(os.path.join(results, "keydisk-cost.log")) as f:
+        print(f.read())
+    with open(os.path.join(results, "keydisk-cost.rc")) as f:
+        return int(f.read().strip() or 1)
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("command", nargs="?", choices=["explore", "record", "self-check"])
+    parser.add_argument("command", nargs="?",
+                        choices=["explore", "record", "self-check", "cost"])
+    parser.add_argument("--before-build")
+    parser.add_argument("--before-linux")
     parser.add_argument("--guest")
     parser.add_argument("--results")
     parser.add_argument("--out")
@@ -513,6 +548,8 @@ def main():
     args.which = args.which or sorted(SERIALS)
     if args.command == "record":
         return record(args)
+    if args.command == "cost":
+        return cost(args)
     with open(args.package or os.path.join(args.linux, "package.bin"), "rb") as f:
         entries = winerun.read_package(f.read())
     if args.command == "self-check":

@@ -25,10 +25,12 @@ import fcntl
 import os
 import shutil
 import signal
+import statistics
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -491,6 +493,113 @@ def record(ctx, name):
         subprocess.run(["umount", point], check=True)
 
 
+def flushes(device):
+    """Flush requests the disk has completed (the 16th of its block statistics)."""
+    with open("/sys/block/%s/stat" % os.path.basename(device)) as f:
+        return int(f.read().split()[15])
+
+
+def trace_span(path, step):
+    """Runs `step` while watching the trace file at `path` grow: the seconds from its first new
+    line to its last, which for an install are the comparison of the first entry to the written
+    result of the last (the boxes before and after are left out)."""
+    start = os.path.getsize(path) if os.path.exists(path) else 0
+    seen, stop = [], threading.Event()
+
+    def watch():
+        size = start
+        while not stop.is_set():
+            now = os.path.getsize(path) if os.path.exists(path) else 0
+            if now != size:
+                seen.append(time.monotonic())
+                size = now
+            time.sleep(0.005)
+    watcher = threading.Thread(target=watch)
+    watcher.start()
+    try:
+        step()
+    finally:
+        stop.set()
+        watcher.join()
+    return seen[-1] - seen[0] if len(seen) > 1 else 0.0
+
+
+def cost(ctx, name):
+    """On demand: the sample release installed onto the FAT32 disk by each program, in
+    interleaved rounds against cp -r of the same files followed by sync, all on the same mount.
+    The programs are the Linux build and the PE32, and where the run's builds hold a before/
+    folder (a ZarpoUpdate of the Linux build, a ZarpoUpdate.exe), those too. A program's time is
+    the span of its trace lines (the boxes left out: under emulated Wine they take seconds)
+    and the sync after it ends; the flushes are the disk's own count over both."""
+    rounds = 4
+    device = disk_of("zarpo-fat32")
+    sample = ctx.sample
+    release = tempfile.mkdtemp(prefix="release-")
+    for e in sample:
+        path = disk_path(os.path.join(release, "Zarpo"), e.name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(e.data)
+    linux_build = LinuxDrive.check_build()
+    programs = [("cp -r + sync", None, None), ("linux", "linux", None), ("pe32", "wine", None)]
+    before = "/mnt/linux/before/ZarpoUpdate"
+    if os.path.exists(before):
+        shutil.copy(before, os.path.join(linux_build, "ZarpoUpdate-before"))
+        programs.append(("linux before", "linux", os.path.join(linux_build, "ZarpoUpdate-before")))
+    if os.path.exists(os.path.join(ctx.build, "before", "ZarpoUpdate.exe")):
+        programs.append(("pe32 before", "wine", os.path.join(ctx.build, "before",
+                                                             "ZarpoUpdate.exe")))
+    roots = {kind: fresh_folder("fat32", "cost-" + kind) for kind in ("cp", "linux", "wine")}
+
+    def emptied(root):
+        shutil.rmtree(os.path.join(root, "Zarpo"))
+        os.makedirs(os.path.join(root, "Zarpo"))
+        os.sync()
+        return root
+
+    def timed(step, trace=None):
+        count, started = flushes(device), time.monotonic()
+        written = trace_span(trace, step) if trace else (step(), time.monotonic() - started)[1]
+        started = time.monotonic()
+        os.sync()
+        return written + time.monotonic() - started, written, flushes(device) - count
+
+    results = {}
+    with LinuxDrive(roots["linux"]) as linux, ctx.sandbox(name) as sandbox:
+        sandbox.map_drive("e", "floppy", roots["wine"])
+
+        def run(side, program):
+            if side == "linux":
+                code, _ = linux.run(program or "ZarpoUpdate", answers="y\nn\n")
+            else:
+                if os.path.exists(sandbox.boxes_path):
+                    os.remove(sandbox.boxes_path)
+                code = ctx.update(sandbox, ["yes", "no"], 2, program)
+            ctx.check_exit(code)
+
+        for number in range(rounds):
+            for title, side, program in programs:
+                if side is None:
+                    root = emptied(roots["cp"])
+                    total, written, count = timed(lambda: subprocess.run(
+                        "cp -r %s/Zarpo/. %s/Zarpo/" % (release, root), shell=True, check=True))
+                else:
+                    emptied(roots[side])
+                    trace = linux.trace_path if side == "linux" else sandbox.trace_path
+                    total, written, count = timed(lambda: run(side, program), trace)
+                results.setdefault(title, []).append((total, count))
+                print("round %d %-14s %6.2f s (writing %.2f s, then the sync), %d flushes"
+                      % (number, title, total, written, count))
+    base = statistics.median(t for t, _ in results["cp -r + sync"])
+    print("\n%d files; the median of %d rounds:" % (len(sample), rounds))
+    for title, runs in results.items():
+        median = statistics.median(t for t, _ in runs)
+        print("  %-14s %6.2f s  %4.2fx cp -r + sync  %5.1f flushes a file"
+              % (title, median, median / base, statistics.median(c for _, c in runs)
+                 / len(sample)))
+    shutil.rmtree(release)
+
+
 SCENARIOS = {
     "keydisk-linux-conformance-fat32": lambda ctx, n: conformance(ctx, n, "fat32"),
     "keydisk-linux-conformance-exfat": lambda ctx, n: conformance(ctx, n, "exfat"),
@@ -501,11 +610,14 @@ SCENARIOS = {
     "keydisk-wine-names": lambda ctx, n: names(ctx, n, "wine"),
 }
 SCENARIOS.update((name, record) for name in RECORDINGS)
+# Run only when asked for by name (vm32.sh run --scenario), never in the whole run.
+ON_DEMAND = {"keydisk-cost": cost}
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--all", action="store_true", help="with --list: the on-demand ones too")
     parser.add_argument("--build")
     parser.add_argument("--source")
     parser.add_argument("--template")
@@ -513,10 +625,10 @@ def main():
     parser.add_argument("--wineserver")
     parser.add_argument("--arch", choices=["win32", "win64"], default="win32")
     parser.add_argument("--time-scale", type=float, default=1.0)
-    parser.add_argument("--scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--scenario", choices=sorted(SCENARIOS) + sorted(ON_DEMAND))
     args = parser.parse_args()
     if args.list:
-        print("\n".join(SCENARIOS))
+        print("\n".join(list(SCENARIOS) + (list(ON_DEMAND) if args.all else [])))
         return 0
     winerun.configure(args)
 
@@ -526,7 +638,7 @@ def main():
     started = time.monotonic()
     ctx = scenarios.Context(args)
     try:
-        SCENARIOS[args.scenario](ctx, args.scenario)
+        dict(SCENARIOS, **ON_DEMAND)[args.scenario](ctx, args.scenario)
     except winerun.Failure as failure:
         print("FAIL: %s: %s" % (args.scenario, failure))
         return 1

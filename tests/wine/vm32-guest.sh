@@ -114,9 +114,9 @@ bounded() {
 }
 
 echo "zarpo-vm32: up $(cut -d' ' -f1 /proc/uptime) s; $(nproc) processors, $(free -m | awk '/Mem:/ {print $2}') MB, time scale $scale"
-keydisk_names=$($keydisk --list) || keydisk_names=""
+keydisk_names=$($keydisk --list --all) || keydisk_names=""
 if [ -z "$wanted" ]; then
-  wanted="$(python3 "$src/tests/wine/scenarios.py" --list) $keydisk_names" || wanted=""
+  wanted="$(python3 "$src/tests/wine/scenarios.py" --list) $($keydisk --list)" || wanted=""
 fi
 [ -n "$wanted" ] || echo "FAIL: scenarios.py --list gave no scenario" >>"$out/summary"
 
