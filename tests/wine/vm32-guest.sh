@@ -25,9 +25,10 @@ wineserver=/usr/lib/wine/wineserver32
 
 work=/var/tmp/wine32
 mkdir -p "$work/build"
-# The programs and the package run from the guest's own disk: Wine loading a large program
-# straight from the 9p share found a page of its code as zeros (a page fault at main()).
-(cd "$build" && find . \( -name '*.exe' -o -name package.bin \) -exec cp --parents {} "$work/build" \;)
+# The programs, the helpers' DLLs and the package run from the guest's own disk: Wine loading a
+# large program straight from the 9p share found a page of its code as zeros (a page fault at
+# main()).
+(cd "$build" && find . \( -name '*.exe' -o -name '*.dll' -o -name package.bin \) -exec cp --parents {} "$work/build" \;)
 set -- python3 "$src/tests/wine/scenarios.py" --build "$work/build" --source "$src" \
   --template "$work/template" --wine "$wine" --wineserver "$wineserver" \
   --arch win32 --time-scale "$scale"
