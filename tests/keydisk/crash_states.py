@@ -17,7 +17,8 @@ Each state is judged as left, and again after fsck.fat -a. For every entry of th
     recording's program reads back (the Linux build: the entry's attribute byte; the PE32 under
     Wine on vfat: read-only and archive only, so a hidden or system entry never is) and the
     entry's last-write time at the two-second step;
-  - torn: mtools (mcopy) reads other contents, or none.
+  - torn: mtools (mcopy) reads other contents, or none; for a file that Linux's vfat finds
+    past an end-of-folder mark, where mtools stops, the bytes along its cluster chain.
 A file called up to date while torn is the fault: every later run would leave it broken. The
 directories are read as Linux's vfat reads them, on past an end-of-folder mark (Windows and
 mtools stop there, and so see less): the count can only be higher than on Windows.
@@ -31,12 +32,14 @@ the files judged up to date as left.
     crash_states.py record --out DIR --build WIN32_DIR [--linux DIR] [--which REC]...
     crash_states.py cost --out DIR --build WIN32_DIR [--linux DIR] [--before-build WIN32_DIR]
                          [--before-linux DIR]
+    crash_states.py self-check [--linux DIR] [--bound N]
     crash_states.py --guest DIR        (in the guest: the check's boot, from vm32-guest.sh)
 
 `record` boots the emulated machine for the recordings alone (the same as the whole run makes);
 RECs are the disks' serials (rec-linux-flush, rec-linux-noflush, rec-wine). `cost` boots it for
 guest.py's keydisk-cost: the installs of each build (and of the builds before a change, given
-as --before-*) timed against cp -r and sync, with the disk's flushes counted.
+as --before-*) timed against cp -r and sync, with the disk's flushes counted. `self-check`
+holds the explorer itself to two logs made here, without the emulated machine.
 """
 import argparse
 import hashlib
@@ -127,7 +130,8 @@ def crash_states(ops, seed, bound):
                    for s in sorted(drawn)]
         prefix = prefix + epoch
         if epoch:
-            states.append(("flush %d" % (number + 1), prefix))
+            last = number == len(epochs) - 1  # writes no flush followed
+            states.append(("all writes" if last else "flush %d" % (number + 1), prefix))
     return states
 
 
