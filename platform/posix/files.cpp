@@ -509,6 +509,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
   // closed (see the top of this file); O_DSYNC in the handle table's flags marks it, while the
   // descriptor itself writes through the cache.
   int writeThrough = (access & GENERIC_WRITE) && PosixWritesThrough(at->Host);
+  int handleFlags = writeThrough ? flags | O_DSYNC : flags;
   int overwrite =
       creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
   DWORD created = CreatedAttributes(flagsAndAttributes);
@@ -532,7 +533,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
         FailErrno();
         return INVALID_HANDLE_VALUE;
       }
-      return Handed(fd, flags | (writeThrough ? O_DSYNC : 0));
+      return Handed(fd, handleFlags);
     }
   }
 
@@ -567,7 +568,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
       SetLastError(creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS
                        ? ERROR_ALREADY_EXISTS
                        : ERROR_SUCCESS);
-      return Handed(fd, flags | (writeThrough ? O_DSYNC : 0));
+      return Handed(fd, handleFlags);
     }
     // The folder is there, so a missing entry is a missing file.
     if (errno != ENOENT || creationDisposition == OPEN_EXISTING ||
@@ -582,7 +583,7 @@ HANDLE CreateFileBeneath(const Beneath* at, DWORD access, DWORD creationDisposit
       FailErrno();
       return INVALID_HANDLE_VALUE;
     }
-    return Handed(fd, flags | (writeThrough ? O_DSYNC : 0));
+    return Handed(fd, handleFlags);
   }
   SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_SHARING_VIOLATION);
   return INVALID_HANDLE_VALUE;

@@ -58,12 +58,11 @@ SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 sys.path.insert(0, HERE)
 import winerun  # noqa: E402
-from guest import RECORDINGS, LinuxDrive, mount  # noqa: E402
+from guest import EPOCH_AS_FILETIME, RECORDINGS, LinuxDrive, mount  # noqa: E402
+from pulled_disk import MTOOLS_ENV, fat32, fresh_image, image_files  # noqa: E402
 
 SERIALS = {serial: (scenario, options, side) for scenario, (serial, options, side)
            in RECORDINGS.items()}
-MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", TZ="UTC", LC_ALL="C.UTF-8")
-EPOCH_AS_FILETIME = 116444736000000000
 CHUNK = 65536
 
 # The log (dm-log-writes): a superblock in sector 0, then one entry a sector (sector, count,
@@ -178,20 +177,7 @@ def fat_files(path):
     short)} from the FAT32 directory entries, read as Linux's vfat reads them: on past an
     end-of-folder mark, long names where their checksum matches."""
     with open(path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as disk:
-        sector, per_cluster, reserved, fats = struct.unpack_from("<HBHB", disk, 11)
-        fat = reserved * sector
-        data = fat + fats * struct.unpack_from("<I", disk, 36)[0] * sector
-        size = sector * per_cluster
-        clusters = (len(disk) - data) // size + 2
-
-        def records(cluster):
-            seen = set()
-            while 2 <= cluster < clusters and cluster not in seen:
-                seen.add(cluster)
-                base = data + (cluster - 2) * size
-                for i in range(0, size, 32):
-                    yield disk[base + i:base + i + 32]
-                cluster = struct.unpack_from("<I", disk, fat + 4 * cluster)[0] & 0x0FFFFFFF
+        records, root = fat32(disk)
 
         def digest(cluster, length):
             chunks = []
@@ -231,7 +217,7 @@ def fat_files(path):
                     long_parts = {}
             return found
 
-        files, folders = {}, [(b"", struct.unpack_from("<I", disk, 44)[0])]
+        files, folders = {}, [(b"", root)]
         for _ in range(1000):  # a bound against folders that lead into each other
             if not folders:
                 break
@@ -259,33 +245,18 @@ def dos_key(filetime):
         (t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec // 2)
 
 
-def contents(path, name=None):
-    """{name below Zarpo: sha256} of what mtools reads, or None when it reads no Zarpo at all;
-    with `name`, the sha256 of that one file, or None."""
+def file_digest(path, name):
+    """The sha256 of the file `name` below Zarpo as mtools reads it, or None."""
     with tempfile.TemporaryDirectory() as copy:
-        if name is not None:
-            local = os.path.join(copy, "file")
-            source = "::/Zarpo/" + name.decode("cp932").replace("\\", "/")
-            done = subprocess.run(["mcopy", "-i", path, "-n", source, local],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                  env=MTOOLS_ENV)
-            if done.returncode != 0 or not os.path.isfile(local):
-                return None
-            with open(local, "rb") as f:
-                return hashlib.sha256(f.read()).digest()
-        done = subprocess.run(["mcopy", "-i", path, "-s", "-n", "::/Zarpo", copy],
+        local = os.path.join(copy, "file")
+        source = "::/Zarpo/" + name.decode("cp932").replace("\\", "/")
+        done = subprocess.run(["mcopy", "-i", path, "-n", source, local],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               env=MTOOLS_ENV)
-        base = os.path.join(copy, "Zarpo")
-        if done.returncode != 0 and not os.path.isdir(base):
+        if done.returncode != 0 or not os.path.isfile(local):
             return None
-        found = {}
-        for root, _, names in os.walk(base):
-            for name in names:
-                key = os.path.relpath(os.path.join(root, name), base).replace("/", "\\")
-                with open(os.path.join(root, name), "rb") as f:
-                    found[key.encode("cp932", "replace")] = hashlib.sha256(f.read()).digest()
-        return found
+        with open(local, "rb") as f:
+            return hashlib.sha256(f.read()).digest()
 
 
 def read_back(attributes, side):
@@ -300,7 +271,7 @@ def read_back(attributes, side):
 def judge(path, entries, side):
     """(names called up to date, names torn, of those the names called up to date while torn),
     or None when mtools cannot read the state."""
-    read = contents(path)
+    read = image_files(path)
     if read is None:
         return None
     listed = {name.lower(): value for name, value in fat_files(path).items()}
@@ -315,7 +286,7 @@ def judge(path, entries, side):
             # mcopy -s gives up on a whole folder at the first entry it cannot read: a file it
             # left out is asked for by itself. One it cannot find at all lies past an
             # end-of-folder mark, where Linux's vfat still reads it along its chain.
-            digest = contents(path, e.name) or found[3]
+            digest = file_digest(path, e.name) or found[3]
         if digest != hashlib.sha256(e.data).digest():
             torn.add(e.name)
     return current, torn, current & torn
@@ -439,9 +410,7 @@ def self_check(args, entries):
     the data flushed before the entries that lead to it (no state may bless a torn file) and
     once with both in one epoch (some state must: the fault the explorer is there to find)."""
     def disk(path, data):
-        subprocess.run(["truncate", "-s", "64M", path], check=True)
-        subprocess.run(["mkfs.fat", "-F", "32", "-n", "ZARPOKEY", path], check=True,
-                       stdout=subprocess.DEVNULL)
+        fresh_image(path)
         subprocess.run(["mmd", "-i", path, "::/Zarpo"], check=True, env=MTOOLS_ENV)
         if data is None:
             return

@@ -125,14 +125,15 @@ def fresh_image(path):
 
 
 def image_files(image):
-    """{name below Zarpo, as in the entries (code page 932, backslashes): sha256 of its bytes}."""
-    files = {}
+    """{name below Zarpo, as in the entries (code page 932, backslashes): sha256 of its bytes}
+    as mtools reads them, or None when it reads no Zarpo folder at all."""
     with tempfile.TemporaryDirectory() as copy:
         done = subprocess.run(["mcopy", "-i", image, "-s", "-n", "::/Zarpo", copy],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=MTOOLS_ENV)
         base = os.path.join(copy, "Zarpo")
         if done.returncode != 0 and not os.path.isdir(base):
-            return files
+            return None
+        files = {}
         for root, _, names in os.walk(base):
             for name in names:
                 path = os.path.join(root, name)
@@ -142,26 +143,34 @@ def image_files(image):
     return files
 
 
-def entries_past_end(image):
-    """Live entries that follow an end-of-folder entry (first byte 0) in some folder of a FAT32
-    image: Linux's driver reads on past that entry, Windows' driver and mtools stop there."""
-    with open(image, "rb") as f:
-        disk = f.read()
+def fat32(disk):
+    """(records, root) of a FAT32 image held in `disk` (bytes or an mmap): records(cluster)
+    yields the 32-byte records along the chain from `cluster` (to its end, a loop, or a cluster
+    past the disk); root is the root folder's first cluster."""
     sector, per_cluster, reserved, fats = struct.unpack_from("<HBHB", disk, 11)
     fat = reserved * sector
     data = fat + fats * struct.unpack_from("<I", disk, 36)[0] * sector
     size = sector * per_cluster
+    clusters = (len(disk) - data) // size + 2
 
     def records(cluster):
         seen = set()
-        while 2 <= cluster < 0x0FFFFFF8 and cluster not in seen:
+        while 2 <= cluster < clusters and cluster not in seen:
             seen.add(cluster)
             base = data + (cluster - 2) * size
             for i in range(0, size, 32):
                 yield disk[base + i:base + i + 32]
             cluster = struct.unpack_from("<I", disk, fat + 4 * cluster)[0] & 0x0FFFFFFF
+    return records, struct.unpack_from("<I", disk, 44)[0]
 
-    past, folders, done = 0, [struct.unpack_from("<I", disk, 44)[0]], set()
+
+def entries_past_end(image):
+    """Live entries that follow an end-of-folder entry (first byte 0) in some folder of a FAT32
+    image: Linux's driver reads on past that entry, Windows' driver and mtools stop there."""
+    with open(image, "rb") as f:
+        disk = f.read()
+    records, root = fat32(disk)
+    past, folders, done = 0, [root], set()
     while folders:
         folder = folders.pop()
         if folder in done:
@@ -273,7 +282,7 @@ def trial(args, entries, package):
             disks.append(("zarpo-cut", images[i]))
         folder, when = boots.boot(params, disks, cuts[i] if i < args.cuts else None)
         if i > 0:
-            after = image_files(images[i - 1])
+            after = image_files(images[i - 1]) or {}
             with open(os.path.join(folder, "check.rc")) as f:
                 installed = f.read().split()[0] == "1"
             existing, written, blessed, unseen, wrong, extra = judge(
@@ -294,7 +303,7 @@ def trial(args, entries, package):
                 f.write(log)
             subprocess.run(["cp", "--sparse=always", images[i], images[i] + ".repaired"],
                            check=True)
-            before = image_files(images[i])
+            before = image_files(images[i]) or {}
             wanted = {e.name: hashlib.sha256(e.data).digest() for e in entries}
             right = sum(before.get(n) == h for n, h in wanted.items())
             missing = sum(n not in before for n in wanted)
