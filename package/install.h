@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 
 // The seven files of earlier releases removed from the product folder after every installation
-// that found its package (release data, fixed at build time: see release.cpp).
+// that found its package (release data, fixed at build time: see obsolete_files.cpp).
 const int ObsoleteFileCount = 7;
 extern const char* const ObsoleteFiles[ObsoleteFileCount];
 
