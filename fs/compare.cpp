@@ -17,12 +17,7 @@ LONG DosTimeKey(const FILETIME* time, LONG fallback) {
   return static_cast<LONG>((static_cast<DWORD>(date) << 16) | clock);
 }
 
-int IsSameFile(const char* path, const EntryHeader* entry) {
-  int otherFile = 0;
-  return CompareEntryFile(path, entry, &otherFile);
-}
-
-int CompareEntryFile(const char* path, const EntryHeader* entry, int* otherFile) {
+int IsSameFile(const char* path, const EntryHeader* entry, int* otherFile) {
   *otherFile = 0;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(path, &found);

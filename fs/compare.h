@@ -9,11 +9,8 @@
 LONG DosTimeKey(const FILETIME* time, LONG fallback);
 
 // Traces exactly one line: "NotFound [%s]", "Existing [%s]" or "Different [%s] %d, %X, %d".
-int IsSameFile(const char* path, const EntryHeader* entry);
-
-// The same comparison, which also tells whether the path led to a file of another name: the
-// lookup reported a name for the last level that is not the one asked for (a FAT disk resolves
-// a short alias or a name with trailing dots to the file that owns it). `*otherFile` is then 1,
-// the answer is 0 and the trace line is "Different"; writing to that path would replace the
-// other file.
-int CompareEntryFile(const char* path, const EntryHeader* entry, int* otherFile);
+// Also tells whether the path led to a file of another name: the lookup reported a name for the
+// last level that is not the one asked for (a FAT disk resolves a short alias or a name with
+// trailing dots to the file that owns it). `*otherFile` is then 1, the answer is 0 and the trace
+// line is "Different"; writing to that path would replace the other file.
+int IsSameFile(const char* path, const EntryHeader* entry, int* otherFile);

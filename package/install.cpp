@@ -37,7 +37,7 @@ static int InstallEntries(const Package* package, const char* TargetFolder) {
     // A path that leads to a file of another name (a short alias of it on a FAT disk) would
     // overwrite that file: refused as a failed write, nothing written.
     int otherFile = 0;
-    if (CompareEntryFile(target, &entry.Header, &otherFile)) continue;
+    if (IsSameFile(target, &entry.Header, &otherFile)) continue;
     if (otherFile) {
       Trace("[%s] %d", target, 0);
       return 0;

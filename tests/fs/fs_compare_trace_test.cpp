@@ -46,7 +46,9 @@ CompareResult Compare(const EntryHeader& entry) {
   FaultScope scope;
   FaultCaptureTrace(true);
   int descriptors = OpenDescriptorCount();
-  int same = IsSameFile(Path, &entry);
+  int otherFile = -1;
+  int same = IsSameFile(Path, &entry, &otherFile);
+  EXPECT_EQ(otherFile, 0) << "the path names the file itself";
   return {same, FaultTraceLines(), OpenDescriptorCount() - descriptors};
 }
 
@@ -167,7 +169,8 @@ TEST(IsSameFileFaults, LookupsFailedOnPurpose) {
     if (c.call != nullptr) FaultArm(c.nth, c.call);
     int descriptors = OpenDescriptorCount();
     const EntryHeader entry = MakeEntry(5, 0x27, EntryTime);
-    EXPECT_EQ(IsSameFile(Path, &entry), c.expected);
+    int otherFile = 0;
+    EXPECT_EQ(IsSameFile(Path, &entry, &otherFile), c.expected);
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
     std::vector<std::string> lines = FaultTraceLines();
     ASSERT_EQ(lines.size(), 1u);
@@ -184,7 +187,8 @@ TEST(IsSameFileFaults, NoMonitorChangesNothing) {
   FaultCaptureTrace(true);
   FaultArm(1, "FindWindowA");
   const EntryHeader entry = MakeEntry(5, 0x27, EntryTime);
-  EXPECT_EQ(IsSameFile(Path, &entry), 1);
+  int otherFile = 0;
+  EXPECT_EQ(IsSameFile(Path, &entry, &otherFile), 1);
   EXPECT_TRUE(FaultTraceLines().empty());
   EXPECT_EQ(FaultCalls("SendMessageA"), 0);
 }
