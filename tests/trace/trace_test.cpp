@@ -1,24 +1,18 @@
 // The trace channel end to end on Linux: Trace over the POSIX layer's DebugMonitor window
-// (a local socket), against the debug-monitor program and against listeners in the test that
-// misbehave on purpose.
+// (a local socket), against listeners in the test that misbehave on purpose.
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,49 +23,15 @@
 #include "platform/extra_calls.h"
 #include "host/host.h"
 #include "support/host_files.h"
-#include "support/launcher.h"
+#include "support/monitor_socket.h"
 #include "trace/trace.h"
-
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-sockaddr_un AddressOf(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  return address;
-}
-
-// Each test gets its own XDG_RUNTIME_DIR, so the monitor socket is its own too.
-class TraceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zarpo-trace-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    Folder = pattern;
-    const char* old = getenv("XDG_RUNTIME_DIR");
-    HadRuntime = old != nullptr;
-    if (old) OldRuntime = old;
-    setenv("XDG_RUNTIME_DIR", Folder.c_str(), 1);
-    SocketPath = Folder + "/DebugMonitor";
-  }
-  void TearDown() override {
-    if (HadRuntime)
-      setenv("XDG_RUNTIME_DIR", OldRuntime.c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
-    std::filesystem::remove_all(Folder);
-  }
-
-  std::string Folder;
-  std::string SocketPath;
-  std::string OldRuntime;
-  bool HadRuntime = false;
-};
+using TraceTest = MonitorSocketTest;
 
 // What a listener in the test does with each line it is sent.
 enum class Behaviour {
@@ -151,112 +111,6 @@ class Listener {
   std::atomic<bool> Stopping{false};
   std::thread Worker;
 };
-
-// The debug-monitor program, started with the test's environment.
-pid_t StartMonitor(const std::vector<std::string>& arguments, const std::string& output) {
-  std::vector<std::string> words = LaunchWords(ZARPO_BINARY_DIR "/monitor/debug-monitor");
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv = LaunchArgv(words);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return failed ? -1 : pid;
-}
-
-int WaitExit(pid_t pid) {
-  int status = 0;
-  bool ended = WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
-  if (!ended) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-bool MonitorFound() { return FindWindowA("DebugMonitor", nullptr) != nullptr; }
-
-TEST_F(TraceTest, MonitorProgramShowsAndStoresEveryLineInOrder) {
-  // A socket left by a monitor that died: it is no window, and a new monitor takes its place.
-  {
-    int stale = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address = AddressOf(SocketPath);
-    ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    close(stale);
-  }
-  EXPECT_FALSE(MonitorFound());
-
-  std::string stored = Folder + "/trace.log";
-  std::string shown = Folder + "/shown.txt";
-  pid_t monitor = StartMonitor({"--append", stored, "--raw", "--number"}, shown);
-  ASSERT_GT(monitor, 0);
-  ASSERT_TRUE(WaitFor(MonitorFound)) << "debug-monitor did not come up";
-
-  // A second monitor on the same socket refuses to start and leaves the first one alone.
-  EXPECT_NE(WaitExit(StartMonitor({}, Folder + "/second.txt")), 0);
-  EXPECT_TRUE(MonitorFound());
-
-  // Shift-JIS with 0x5C trail bytes (表 95 5C, 構 8D 5C), as the paths of the update carry.
-  const std::string path = "E:\\Zarpo\\\x95\x5C\x8E\xA6\\\x8D\x5C\x90\xAC.txt";
-  Trace("NotFound [%s]", path.c_str());
-  Trace("Existing [%s]", "E:\\Zarpo\\Setup.exe");
-  Trace("Different [%s] %d, %X, %d", path.c_str(), 1024, 0x21u, 0);
-  Trace("[%s] %d", path.c_str(), 1);
-  Trace("%s", "");
-
-  // Acknowledged means stored: the file is complete as soon as Trace has returned.
-  EXPECT_EQ(ReadWholeFile(stored), "NotFound [" + path + "]\n"
-                                   "Existing [E:\\Zarpo\\Setup.exe]\n"
-                                   "Different [" + path + "] 1024, 21, 0\n"
-                                   "[" + path + "] 1\n"
-                                   "\n");
-  std::string utf8Path = "E:\\Zarpo\\表示\\構成.txt";
-  EXPECT_EQ(ReadWholeFile(shown), "1 NotFound [" + utf8Path + "]\n"
-                                  "2 Existing [E:\\Zarpo\\Setup.exe]\n"
-                                  "3 Different [" + utf8Path + "] 1024, 21, 0\n"
-                                  "4 [" + utf8Path + "] 1\n"
-                                  "5 \n");
-
-  kill(monitor, SIGTERM);
-  EXPECT_EQ(WaitExit(monitor), 0);
-  EXPECT_FALSE(std::filesystem::exists(SocketPath)) << "the monitor left its socket behind";
-  EXPECT_FALSE(MonitorFound());
-}
-
-TEST_F(TraceTest, MonitorProgramEscapesWhatIsNoText) {
-  std::string shown = Folder + "/shown.txt";
-  pid_t monitor = StartMonitor({"--socket", SocketPath}, shown);
-  ASSERT_GT(monitor, 0);
-  ASSERT_TRUE(WaitFor(MonitorFound));
-  Trace("bad \x80 lone lead \x81");
-  Trace("escape \x1B[2J and tab\t");
-  kill(monitor, SIGINT);
-  EXPECT_EQ(WaitExit(monitor), 0);
-  EXPECT_EQ(ReadWholeFile(shown), "bad \\x80 lone lead \\x81\n"
-                                  "escape \\x1B[2J and tab\t\n");
-}
-
-TEST_F(TraceTest, MonitorProgramAppendsInUtf8ByDefault) {
-  // What a file viewer shows, as on the terminal, without the number.
-  std::string stored = Folder + "/trace.log";
-  pid_t monitor = StartMonitor({"--number", "--append", stored}, Folder + "/shown.txt");
-  ASSERT_GT(monitor, 0);
-  ASSERT_TRUE(WaitFor(MonitorFound));
-  Trace("[%s] %d", "E:\\Zarpo\\\x95\x5C\x8E\xA6\\\x8D\x5C\x90\xAC.txt", 1);
-  Trace("bad \x80 and \x1B");
-  EXPECT_EQ(ReadWholeFile(stored), "[E:\\Zarpo\\表示\\構成.txt] 1\n"
-                                   "bad \\x80 and \\x1B\n");
-  kill(monitor, SIGTERM);
-  EXPECT_EQ(WaitExit(monitor), 0);
-
-  std::string version = Folder + "/version.txt";
-  EXPECT_EQ(WaitExit(StartMonitor({"--version"}, version)), 0);
-  std::regex shape("debug-monitor [0-9]+\\.[0-9]+\\.[0-9]+\n");
-  EXPECT_TRUE(std::regex_match(ReadWholeFile(version), shape)) << ReadWholeFile(version);
-}
 
 TEST_F(TraceTest, LinesLongerThan1023BytesAreCut) {
   Listener listener(SocketPath, Behaviour::Ack);
