@@ -10,9 +10,9 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libicu-dev libssl-dev libgtest-dev googletest libbenchmark-dev
+  zlib1g-dev libicu-dev libssl-dev libgtest-dev googletest
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   wine64 xvfb xauth x11-utils x11-apps locales
   fonts-ipafont-gothic
   attr file python3 python3-pefile strace osslsigncode openssl

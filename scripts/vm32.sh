@@ -22,6 +22,9 @@
 #                                                  are attached under their serials, qemu's pid
 #                                                  goes to --out/qemu.pid; a guest killed by the
 #                                                  host (which first writes --out/cut) is no error
+#   scripts/vm32.sh key                            the image's key: a digest of the package list and
+#                                                  the guest's first process, which names the
+#                                                  cached image (a CI cache can be keyed on it)
 #
 # Environment: ZARPO_VM32_CACHE (the image's folder, default /var/cache/zarpo-vm32),
 # ZARPO_VM32_BOOT_LIMIT (seconds the whole guest run may take, default 2400).
@@ -302,5 +305,5 @@ case "${1:-}" in
   result) shift; result "$@" ;;
   boot) shift; boot "$@" ;;
   key) echo "$key" ;;
-  *) sed -n '7,27p' "$0" >&2; exit 2 ;;
+  *) awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0" >&2; exit 2 ;;
 esac
