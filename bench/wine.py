@@ -122,7 +122,7 @@ def main(argv):
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--json", required=True)
     parser.add_argument("--drive", help="the folder to be drive E: (emptied first)")
-    parser.add_argument("--wine", help="the wine64 loader (default: winerun's)")
+    parser.add_argument("--wine", help="the wine64 loader (default: zarpolib.wine's)")
     args = parser.parse_args(argv)
     # Wine takes only an absolute prefix.
     args.build, args.template = os.path.abspath(args.build), os.path.abspath(args.template)
