@@ -3,11 +3,11 @@
 release, built from a log of the block writes the emulated machine sent to the disk, and each
 judged as the next run would see it.
 
-A recording (a scenario of guest.py's RECORDINGS, in a boot of scripts/vm32.sh run) leaves in
-the results folder REC.base.img, the disk before the install, and REC.log, every write and
-flush the guest sent to it, in the dm-log-writes format of qemu's blklogwrites driver. Writes
-between two flushes may reach the medium in any order, any of them or none; a flush orders
-them. So the states are:
+A recording (a scenario of guest.py, listed in zarpolib.keydisk's RECORDINGS, in a boot of
+scripts/vm32.sh run) leaves in the results folder REC.base.img, the disk before the install,
+and REC.log, every write and flush the guest sent to it, in the dm-log-writes format of qemu's
+blklogwrites driver. Writes between two flushes may reach the medium in any order, any of them
+or none; a flush orders them. So the states are:
   - the disk before any write, and every prefix of the log that ends at a flush;
   - for each epoch (the writes between two flushes, and those after the last), up to --bound
     subsets of its writes drawn from --seed, applied over the prefix before it; a write is
