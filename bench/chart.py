@@ -1,11 +1,9 @@
 """The benchmark's chart: one panel per package, the median wall time of every variant as a
 bar with whiskers from the fastest to the slowest round, on a log scale (the variants of one
-package range from a few milliseconds to over a second). Drawn with matplotlib."""
+package range from a few milliseconds to over a second). Drawn with matplotlib, which is
+optional: it is loaded only when a chart is drawn, and available() says whether it is there."""
 
-import matplotlib
-
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
+import importlib.util
 
 # The program's own runs, our yardsticks, and what a user would do instead.
 PROGRAM = {"fresh", "rerun", "start"}
@@ -17,9 +15,17 @@ def kind(key):
     return "program" if key in PROGRAM else "yardstick" if key in YARDSTICKS else "peer"
 
 
+def available():
+    """Whether matplotlib is installed (python3-matplotlib), without loading it."""
+    return importlib.util.find_spec("matplotlib") is not None
+
+
 def write_chart(path, results, variants):
     """Writes the PNG `path`: a panel for each result of run.py, a bar for each (key, label) of
     `variants` that the result has."""
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
     columns = 2 if len(results) > 1 else 1
     rows = (len(results) + columns - 1) // columns
     height = (0.32 * len(variants) + 1.2) * rows + 0.6

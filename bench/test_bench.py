@@ -13,7 +13,8 @@ import zlib
 
 import chart
 import make_release
-import run
+import measure
+import report
 
 
 def unpacked_length(entries):
@@ -91,7 +92,7 @@ class StraceTest(unittest.TestCase):
             '101 +++ exited with 0 +++',
             '101 exit_group(0)                     = ?',
         ])
-        parsed = run.parse_strace(log)
+        parsed = measure.parse_strace(log)
         self.assertEqual(parsed["file_bytes"], 4096 + 2)
         self.assertEqual(parsed["calls"]["write"], 6)
         self.assertEqual(parsed["calls"]["openat"], 2)
@@ -104,7 +105,7 @@ class StraceTest(unittest.TestCase):
 def record(shape="1x", **medians):
     """A result of run.py whose variants have the given median seconds (others 0.1 s)."""
     variants = {}
-    for key in run.KEYS:
+    for key in measure.KEYS:
         m = medians.get(key, 0.1)
         variants[key] = {"median": m, "min": m * 0.9, "max": m * 1.2, "cpu": m * 0.8,
                          "rss_kib": 15000}
@@ -116,14 +117,14 @@ def record(shape="1x", **medians):
 
 class RoundsTest(unittest.TestCase):
     def test_each_round_has_every_variant_once_and_starts_one_further(self):
-        n = len(run.KEYS)
-        orders = [run.rotation(run.KEYS, i) for i in range(n + 2)]
+        n = len(measure.KEYS)
+        orders = [measure.rotation(measure.KEYS, i) for i in range(n + 2)]
         for i, order in enumerate(orders):
-            self.assertEqual(sorted(order), sorted(run.KEYS))
-            self.assertEqual(order[0], run.KEYS[i % n])
+            self.assertEqual(sorted(order), sorted(measure.KEYS))
+            self.assertEqual(order[0], measure.KEYS[i % n])
         # Over n rounds every variant takes every place once.
         for place in range(n):
-            self.assertEqual(sorted(order[place] for order in orders[:n]), sorted(run.KEYS))
+            self.assertEqual(sorted(order[place] for order in orders[:n]), sorted(measure.KEYS))
 
     def test_summary(self):
         cases = [  # samples (wall, cpu, KiB), median, min, max, median cpu, peak
@@ -134,7 +135,7 @@ class RoundsTest(unittest.TestCase):
         ]
         for samples, median, low, high, cpu, peak in cases:
             with self.subTest(samples=samples):
-                s = run.summary(samples)
+                s = measure.summary(samples)
                 self.assertAlmostEqual(s["median"], median)
                 self.assertEqual((s["min"], s["max"], s["rss_kib"]), (low, high, peak))
                 self.assertAlmostEqual(s["cpu"], cpu)
@@ -156,16 +157,16 @@ class GoalsTest(unittest.TestCase):
         ]
         for change, met in cases:
             with self.subTest(change=change):
-                r = record(**{k: v for k, v in dict(base, **change).items() if k in run.KEYS})
+                r = record(**{k: v for k, v in dict(base, **change).items() if k in measure.KEYS})
                 r["rerun_file_bytes"] = change.get("rerun_file_bytes", 0)
                 r["rerun_changes"] = change.get("rerun_changes", 0)
                 r["variants"]["rerun"]["rss_kib"] = change.get("rss", memory)
-                self.assertEqual([m <= lim for _, _, m, lim in run.goals(r)], met)
-                self.assertEqual(len(run.missed([r])), met.count(False))
+                self.assertEqual([m <= lim for _, _, m, lim in report.goals(r)], met)
+                self.assertEqual(len(report.missed([r])), met.count(False))
 
     def test_tables_show_spread_cpu_and_verdicts(self):
         r = record(fresh=1.0, rerun=0.3, floor=0.2, limit=0.4, fair=0.5, tar=0.8)
-        text = run.tables([r, record("10000")], {"date": "d", "summary": "s"}, "bash b.sh")
+        text = report.tables([r, record("10000")], {"date": "d", "summary": "s"}, "bash b.sh")
         self.assertIn("| variant | 1x | 10000 |", text)
         self.assertIn("| fresh install | 1000.0 (900.0–1200.0) | 100.0 (90.0–120.0) |", text)
         self.assertIn("| fresh install | 800.0 | 80.0 |", text)  # the CPU table
@@ -179,15 +180,16 @@ class GoalsTest(unittest.TestCase):
         wine = {"package": "10000", "entries": 10000, "rounds": 3, "variants": {
             k: {"median": m, "min": m, "max": m} for k, m in (("fresh", 2), ("rerun", 1),
                                                               ("start", 0.5))}}
-        text = run.tables([r, record("10000")], {"date": "d", "summary": "s"}, "b", wine)
+        text = report.tables([r, record("10000")], {"date": "d", "summary": "s"}, "b", wine)
         self.assertIn("| fresh install | 2000.0 (2000.0–2000.0) | 100.0 |", text)
         self.assertIn("| start of a console program (stat.exe) | 500.0 (500.0–500.0) | – |", text)
 
 
+@unittest.skipUnless(chart.available(), "matplotlib draws the chart")
 class ChartTest(unittest.TestCase):
     def test_matplotlib_writes_a_png(self):
         results = [record("1x", fresh=0.26, start=0.004), record("10000", fresh=1.1)]
-        variants = [(key, short) for key, _, short in run.VARIANTS]
+        variants = [(key, short) for key, _, short in measure.VARIANTS]
         with tempfile.TemporaryDirectory() as out:
             path = os.path.join(out, "c.png")
             chart.write_chart(path, results, variants)

@@ -6,7 +6,7 @@ runs it on the 10,000-entry package; it is a measurement, not a test.
     wine.py --build build/win64 --package P --template DIR --rounds N --json OUT
             [--drive DIR] [--wine W]
 
-Runs as the Wine tests run the program (tests/wine/winerun.py): a prefix of its own copied from
+Runs as the Wine tests run the program (zarpolib/wine.py): a prefix of its own copied from
 the template (made when missing), its own Xvfb display, LC_ALL=ja_JP.UTF-8 (code page 932),
 E: a folder that Wine calls removable ("floppy": --drive, by default one of the sandbox;
 the template is made when missing and left for the next run), and the boxes answered by the
@@ -29,9 +29,8 @@ import statistics
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
-import winerun  # noqa: E402
+import zarpo_format
+from zarpolib import wine
 
 TIMEOUT = 600
 
@@ -61,7 +60,7 @@ def timed_update(sandbox, tool, updater):
     seconds = time.perf_counter() - start
     driver_code, _, err = driver.wait(30)
     if code != 0 or driver_code != 0:
-        raise winerun.Failure("the updater exited %d, the dialog driver %d: %s"
+        raise wine.Failure("the updater exited %d, the dialog driver %d: %s"
                               % (code, driver_code, err.decode(errors="replace").strip()))
     return seconds
 
@@ -69,13 +68,13 @@ def timed_update(sandbox, tool, updater):
 def measure(args):
     with open(args.package, "rb") as f:
         package = f.read()
-    entries = winerun.read_package(package)
+    entries = zarpo_format.read_package(package)
     sizes = {os.path.join(*e.name.decode("cp932").split("\\")): len(e.data) for e in entries}
-    tool = lambda name: winerun.program(args.build, name)  # noqa: E731
+    tool = lambda name: wine.program(args.build, name)  # noqa: E731
     if not os.path.isfile(os.path.join(args.template, "system.reg")):
-        winerun.make_template(args.template)
+        wine.make_template(args.template)
     samples = {"fresh": [], "rerun": [], "start": []}
-    with winerun.Sandbox(args.template, "bench") as sandbox:
+    with wine.Sandbox(args.template, "bench") as sandbox:
         if args.drive:
             shutil.rmtree(args.drive, ignore_errors=True)
         drive = sandbox.map_drive("e", "floppy", args.drive)
@@ -84,26 +83,26 @@ def measure(args):
         shutil.copyfile(args.package, carried)
         updater = os.path.join(sandbox.root, "ZarpoUpdate-bench.exe")
         code, _ = sandbox.run("swap-package", tool("swap-package"),
-                              winerun.windows_path(os.path.join(args.build, "ZarpoUpdate.exe")),
-                              winerun.windows_path(updater), winerun.windows_path(carried),
+                              wine.windows_path(os.path.join(args.build, "ZarpoUpdate.exe")),
+                              wine.windows_path(updater), wine.windows_path(carried),
                               timeout=120)
         if code != 0:
-            raise winerun.Failure("swap-package exited %d" % code)
+            raise wine.Failure("swap-package exited %d" % code)
         for i in range(args.rounds + 1):
             start = time.perf_counter()
             code, _ = sandbox.run("stat", tool("stat"), "--drive-type", "E:\\")
             started = time.perf_counter() - start
             if code != 0:
-                raise winerun.Failure("stat.exe exited %d" % code)
+                raise wine.Failure("stat.exe exited %d" % code)
             shutil.rmtree(zarpo, ignore_errors=True)
             os.makedirs(zarpo)
             fresh = timed_update(sandbox, tool, updater)
             installed = tree(zarpo)
             if {k: v[0] for k, v in installed.items()} != sizes:
-                raise winerun.Failure("the fresh install left other files than the package's")
+                raise wine.Failure("the fresh install left other files than the package's")
             rerun = timed_update(sandbox, tool, updater)
             if tree(zarpo) != installed:
-                raise winerun.Failure("the rerun changed the product folder")
+                raise wine.Failure("the rerun changed the product folder")
             if i == 0:
                 continue  # the warm-up round
             for key, seconds in (("fresh", fresh), ("rerun", rerun), ("start", started)):
@@ -123,13 +122,13 @@ def main(argv):
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--json", required=True)
     parser.add_argument("--drive", help="the folder to be drive E: (emptied first)")
-    parser.add_argument("--wine", help="the wine64 loader (default: winerun's)")
+    parser.add_argument("--wine", help="the wine64 loader (default: zarpolib.wine's)")
     args = parser.parse_args(argv)
     # Wine takes only an absolute prefix.
     args.build, args.template = os.path.abspath(args.build), os.path.abspath(args.template)
     if args.wine:
-        winerun.WINE = args.wine
-        winerun.WINESERVER = os.path.join(os.path.dirname(args.wine), "wineserver")
+        wine.WINE = args.wine
+        wine.WINESERVER = os.path.join(os.path.dirname(args.wine), "wineserver")
     result = measure(args)
     result["package"] = os.path.basename(os.path.dirname(os.path.abspath(args.package)))
     with open(args.json, "w") as f:

@@ -5,25 +5,23 @@
 
 Only a description: whether the updater would take the package is decided at build time by
 `zarpo-pack verify`. A file that does not even inflate is described as such, exit 0.
-Standard library only.
+Standard library only; the layout is read through zarpo_format.py, beside this script.
 """
 import hashlib
 import struct
 import sys
 import zlib
 
+import zarpo_format
+
 
 def describe(data):
     digest = hashlib.sha256(data).hexdigest()
     entries = "not a package"
-    if len(data) >= 12:
+    if len(data) >= zarpo_format.PACKAGE_HEADER.size:
         try:
-            unpacked = zlib.decompress(data[12:struct.unpack_from("<I", data, 0)[0]])
-            count, offset = 0, 0
-            while offset + 20 <= len(unpacked):
-                length, _, _, name_length = struct.unpack_from("<IIQI", unpacked, offset)
-                offset += 20 + name_length + length
-                count += 1
+            unpacked = zarpo_format.inflate(data)
+            count = sum(1 for _ in zarpo_format.entry_headers(unpacked))
             entries = "%d entries" % count
         except (zlib.error, struct.error):
             pass

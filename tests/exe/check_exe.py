@@ -10,7 +10,8 @@ an application manifest asking for asInvoker and a version resource naming the r
 package's SHA-256. It must carry no link time stamp, so that the same sources and package always
 give the same bytes. A signed program passes the same checks. Prints the size.
 
-Reads the PE with pefile (Debian's python3-pefile).
+Reads the PE with pefile (Debian's python3-pefile); its resources through zarpolib (tests/lib,
+on PYTHONPATH).
 """
 import argparse
 import hashlib
@@ -19,30 +20,14 @@ import sys
 
 import pefile
 
+from zarpolib.pe import resources
+
 MACHINES = {"i386": (0x14C, 0x10B), "x86_64": (0x8664, 0x20B)}
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 RT_VERSION, RT_MANIFEST = 16, 24
 # DLLs that are part of Windows itself. msvcrt.dll ships with every Windows since 2000.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll", "advapi32.dll",
                "msvcrt.dll", "ntdll.dll", "comctl32.dll", "ole32.dll", "shlwapi.dll"}
-
-
-def label(entry):
-    return str(entry.name) if entry.name is not None else entry.id
-
-
-def resources(exe):
-    """{(type, name, language): bytes}, names as strings and ids as numbers."""
-    found = {}
-    if not hasattr(exe, "DIRECTORY_ENTRY_RESOURCE"):
-        return found
-    for rtype in exe.DIRECTORY_ENTRY_RESOURCE.entries:
-        for name in rtype.directory.entries:
-            for language in name.directory.entries:
-                data = language.data.struct
-                found[(label(rtype), label(name), language.id)] = exe.get_data(
-                    data.OffsetToData, data.Size)
-    return found
 
 
 def version_strings(exe):

@@ -3,11 +3,11 @@
 release, built from a log of the block writes the emulated machine sent to the disk, and each
 judged as the next run would see it.
 
-A recording (a scenario of guest.py's RECORDINGS, in a boot of scripts/vm32.sh run) leaves in
-the results folder REC.base.img, the disk before the install, and REC.log, every write and
-flush the guest sent to it, in the dm-log-writes format of qemu's blklogwrites driver. Writes
-between two flushes may reach the medium in any order, any of them or none; a flush orders
-them. So the states are:
+A recording (a scenario of guest.py, listed in zarpolib.keydisk's RECORDINGS, in a boot of
+scripts/vm32.sh run) leaves in the results folder REC.base.img, the disk before the install,
+and REC.log, every write and flush the guest sent to it, in the dm-log-writes format of qemu's
+blklogwrites driver. Writes between two flushes may reach the medium in any order, any of them
+or none; a flush orders them. So the states are:
   - the disk before any write, and every prefix of the log that ends at a flush;
   - for each epoch (the writes between two flushes, and those after the last), up to --bound
     subsets of its writes drawn from --seed, applied over the prefix before it; a write is
@@ -53,13 +53,14 @@ import sys
 import tempfile
 import time
 
+import zarpo_format
+from zarpo_format import EPOCH_AS_FILETIME
+from zarpolib import wine
+from zarpolib.images import MTOOLS_ENV, fat32, fresh_image, image_files
+from zarpolib.keydisk import RECORDINGS, LinuxDrive, mount
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
-sys.path.insert(0, os.path.join(HERE, "..", "wine"))
-sys.path.insert(0, HERE)
-import winerun  # noqa: E402
-from guest import EPOCH_AS_FILETIME, RECORDINGS, LinuxDrive, mount  # noqa: E402
-from pulled_disk import MTOOLS_ENV, fat32, fresh_image, image_files  # noqa: E402
 
 SERIALS = {serial: (scenario, options, side) for scenario, (serial, options, side)
            in RECORDINGS.items()}
@@ -78,10 +79,10 @@ def read_log(path):
     with open(path, "rb") as f:
         log = f.read()
     if len(log) < 28:
-        raise winerun.Failure("%s holds no log" % path)
+        raise wine.Failure("%s holds no log" % path)
     magic, version, count, size = struct.unpack_from("<QQQI", log)
     if magic != LOG_MAGIC or version != LOG_VERSION or size < 32 or size & (size - 1):
-        raise winerun.Failure("%s is not a write log (magic %x, version %d, sector %d)"
+        raise wine.Failure("%s is not a write log (magic %x, version %d, sector %d)"
                               % (path, magic, version, size))
     ops, at, index = [], size, 0
     while at + 32 <= len(log):
@@ -524,7 +525,7 @@ def main():
     if args.command == "cost":
         return cost(args)
     with open(args.package or os.path.join(args.linux, "package.bin"), "rb") as f:
-        entries = winerun.read_package(f.read())
+        entries = zarpo_format.read_package(f.read())
     if args.command == "self-check":
         return self_check(args, entries)
     rows, failures = {}, []
@@ -535,7 +536,7 @@ def main():
                 rows[serial] = row
                 failures += found
                 failures += check_judge(args, serial, entries, states, image, ops, left_as, work)
-            except (winerun.Failure, OSError, subprocess.CalledProcessError) as failure:
+            except (wine.Failure, OSError, subprocess.CalledProcessError) as failure:
                 failures.append("%s: %s" % (serial, failure))
     print("\nseed %d, at most %d subsets an epoch, %d entries" % (args.seed, args.bound,
                                                                  len(entries)))

@@ -7,13 +7,13 @@ scripts/vm32.sh, whose kernel mounts them with its own vfat and exfat drivers.
 
 The Linux build (ZarpoUpdate, debug-monitor, install-package-file) updates a folder of a disk
 registered as removable drive E: through a drive table; the shipped PE32 does the same under
-32-bit Wine, through scenarios.py's machinery, with E: a floppy on another folder of the same
-disk. Each scenario checks from Linux what the disk holds (names, bytes, times, and on FAT the
-attribute byte through FAT_IOCTL_GET_ATTRIBUTES), writes NOTE lines for what a file system or
-Wine cannot keep, and leaves in the results folder, for every product folder it leaves on a disk,
-NAME.pkg (the files that must be there, as a package) and NAME.expect ("IMAGE FOLDER LOST":
-LOST is the attribute letters that may be missing, or "-"), which tests/keydisk/readback.py
-reads back on the host once the guest is off.
+32-bit Wine, through the scenarios' machinery (zarpolib.scenario), with E: a floppy on another
+folder of the same disk. Each scenario checks from Linux what the disk holds (names, bytes,
+times, and on FAT the attribute byte through FAT_IOCTL_GET_ATTRIBUTES), writes NOTE lines for
+what a file system or Wine cannot keep, and leaves in the results folder, for every product
+folder it leaves on a disk, NAME.pkg (the files that must be there, as a package) and
+NAME.expect ("IMAGE FOLDER LOST": LOST is the attribute letters that may be missing, or "-"),
+which tests/keydisk/readback.py reads back on the host once the guest is off.
 
 Set by tests/wine/vm32-guest.sh: ZARPO_KEYDISK_RESULTS (the results share),
 ZARPO_KEYDISK_FAT32 and ZARPO_KEYDISK_EXFAT (the mounted disks), ZARPO_KEYDISK_LINUX (the Linux
@@ -33,19 +33,18 @@ import tempfile
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "wine"))
-import scenarios  # noqa: E402
-import winerun  # noqa: E402
-from scenarios import CONFIRM, DONE, FAILED, IDNO, IDYES, target  # noqa: E402
-from winerun import PackageEntry, filetime  # noqa: E402
+import zarpo_format
+from zarpo_format import EPOCH_AS_FILETIME, PackageEntry, filetime
+from zarpolib import scenario
+from zarpolib import wine
+from zarpolib.keydisk import RECORDINGS, LinuxDrive, disk_of, mount
+from zarpolib.scenario import CONFIRM, DONE, IDNO, IDYES, target
 
 READONLY, HIDDEN, SYSTEM, ARCHIVE = 0x01, 0x02, 0x04, 0x20
 # What a FAT directory entry holds of a file's attributes (directory and volume bits aside).
 FAT_BITS = READONLY | HIDDEN | SYSTEM | ARCHIVE
 # linux/msdos_fs.h: _IOR('r', 0x10, __u32).
 FAT_IOCTL_GET_ATTRIBUTES = 0x80047210
-EPOCH_AS_FILETIME = 116444736000000000
 
 # What each file system keeps of a file written from Linux: the attribute bits, and the step of
 # its last-write time (the guest kernel truncates down to it; its time zone is UTC).
@@ -58,19 +57,6 @@ FILE_SYSTEMS = {
 }
 # Wine on Linux keeps hidden and system in user.DOSATTRIB, which neither file system has.
 WINE_KEEPS = READONLY | ARCHIVE
-# vfat as a Linux desktop mounts a stick (udisks2's options; as root here, so without its uid=
-# and gid=) plus code page 932 for the short names; tests/wine/vm32-guest.sh mounts the FAT32
-# key disk so too.
-KEYDISK_OPTIONS = "utf8=1,shortname=mixed,codepage=932,showexec,flush"
-# The recordings of tests/keydisk/crash_states.py: scenario -> (the serial of its disk, which
-# vm32.sh run attaches through qemu's write log, the vfat options, the program). Each disk
-# comes with an empty Zarpo folder; the updater installs the sample release there once.
-RECORDINGS = {
-    "keydisk-linux-record-flush": ("rec-linux-flush", KEYDISK_OPTIONS, "linux"),
-    "keydisk-linux-record-noflush": ("rec-linux-noflush", KEYDISK_OPTIONS.replace(",flush", ""),
-                                     "linux"),
-    "keydisk-wine-record": ("rec-wine", KEYDISK_OPTIONS, "wine"),
-}
 
 
 def letters(bits):
@@ -114,34 +100,11 @@ def stat_snapshot(folder):
     return state
 
 
-def disk_of(serial):
-    """The block device of the disk vm32.sh attached with `serial`, or None."""
-    for block in os.listdir("/sys/block"):
-        try:
-            with open("/sys/block/%s/serial" % block) as f:
-                if f.read().strip() == serial:
-                    return "/dev/" + block
-        except OSError:
-            pass
-    return None
-
-
-def mount(serial, options):
-    """The disk of `serial` mounted as vfat with `options`: its mount point."""
-    device = disk_of(serial)
-    if device is None:
-        raise winerun.Failure("no disk with the serial %s in the emulated machine" % serial)
-    point = "/mnt/" + serial
-    os.makedirs(point, exist_ok=True)
-    subprocess.run(["mount", "-t", "vfat", "-o", options, device, point], check=True)
-    return point
-
-
 def fresh_folder(fs, name):
     """An empty folder `name` at the top of disk `fs` (emptied when a first attempt left one)."""
     mount = os.environ.get(FILE_SYSTEMS[fs]["env"], "")
     if not mount or not os.path.ismount(mount):
-        raise winerun.Failure("the %s disk is not mounted at %r (see keydisk-mounts.log)"
+        raise wine.Failure("the %s disk is not mounted at %r (see keydisk-mounts.log)"
                               % (fs, mount))
     root = os.path.join(mount, name)
     shutil.rmtree(root, ignore_errors=True)
@@ -153,89 +116,13 @@ def expect_on_host(scenario, fs, folder, entries, lost):
     """What readback.py must find in `folder` (relative to the disk's root) of image `fs`."""
     results = os.environ["ZARPO_KEYDISK_RESULTS"]
     with open(os.path.join(results, scenario + ".pkg"), "wb") as f:
-        f.write(winerun.build_package(entries))
+        f.write(zarpo_format.build_package(entries))
     with open(os.path.join(results, scenario + ".expect"), "w", encoding="ascii") as f:
         f.write("%s %s %s\n" % (fs, folder, letters(lost)))
 
 
 def note(text):
     print("NOTE: " + text)
-
-
-class LinuxDrive:
-    """The Linux build with `root` as its drive E: (a drive table of its own), removable unless
-    `kind` says otherwise, and debug-monitor keeping the raw trace lines (in `trace_path` when
-    given). Use as a context manager."""
-
-    @staticmethod
-    def check_build():
-        build = os.environ.get("ZARPO_KEYDISK_LINUX", "")
-        if not build or not os.path.isfile(os.path.join(build, "ZarpoUpdate")):
-            raise winerun.Failure(
-                "no Linux build in the emulated machine: vm32.sh run shared none (its --linux "
-                "folder %r holds no ZarpoUpdate; build it with cmake --workflow --preset host)"
-                % os.environ.get("ZARPO_KEYDISK_LINUX_HOST", ""))
-        return build
-
-    def __init__(self, root, kind="removable", trace_path=None):
-        self.build = LinuxDrive.check_build()
-        self.work = tempfile.mkdtemp(prefix="keydisk-linux-")
-        table = os.path.join(self.work, "dosdevices")
-        runtime = os.path.join(self.work, "run")
-        os.makedirs(table)
-        os.makedirs(runtime, mode=0o700)
-        os.symlink(root, os.path.join(table, "e:"))
-        with open(os.path.join(table, "drive-types"), "w") as f:
-            f.write("e: %s\n" % kind)
-        self.env = dict(os.environ, ZARPO_DOSDEVICES=table, XDG_RUNTIME_DIR=runtime)
-        self.trace_path = trace_path or os.path.join(self.work, "trace.txt")
-        self.monitor = subprocess.Popen(
-            [os.path.join(self.build, "monitor", "debug-monitor"), "--raw", "--append",
-             self.trace_path],
-            env=self.env, stdout=subprocess.DEVNULL, start_new_session=True)
-        socket = os.path.join(runtime, "DebugMonitor")
-        winerun.wait_for(lambda: os.path.exists(socket) or self.monitor.poll() is not None, 30,
-                         "debug-monitor")
-        if self.monitor.poll() is not None:
-            raise winerun.Failure("debug-monitor ended at once")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.monitor.terminate()
-        self.monitor.wait(timeout=10)
-        shutil.rmtree(self.work, ignore_errors=True)
-        return False
-
-    def run(self, program, *args, answers=""):
-        """Exit code and standard output (UTF-8 text) of one of the build's programs."""
-        try:
-            done = subprocess.run([os.path.join(self.build, program)] + list(args),
-                                  input=answers.encode(), stdout=subprocess.PIPE,
-                                  stderr=subprocess.STDOUT, env=self.env,
-                                  timeout=winerun.scaled(scenarios.UPDATER_TIMEOUT))
-        except subprocess.TimeoutExpired:
-            raise winerun.Failure("%s did not end" % program)
-        return done.returncode, done.stdout.decode("utf-8", errors="replace")
-
-    def update(self):
-        """The updater itself, answered Yes to the update and No to the setup."""
-        return self.run("ZarpoUpdate", answers="y\nn\n")
-
-    def install(self, path):
-        """install-package-file: 1 when the package file was installed."""
-        code, out = self.run(os.path.join("tests", "keydisk", "install-package-file"), path,
-                             "E:\\Zarpo\\")
-        if out.strip() not in ("installed", "failed"):
-            raise winerun.Failure("install-package-file: %s" % out.strip())
-        return code == 0
-
-    def trace_lines(self):
-        if not os.path.exists(self.trace_path):
-            return []
-        with open(self.trace_path, "rb") as f:
-            return f.read().split(b"\n")[:-1]
 
 
 class Keydisk:
@@ -249,7 +136,7 @@ class Keydisk:
         if not linux:
             return self.ctx.sample
         with open(os.path.join(linux.build, "package.bin"), "rb") as f:
-            return winerun.read_package(f.read())
+            return zarpo_format.read_package(f.read())
 
     def check_linux_boxes(self, out, texts):
         """The boxes the Linux build showed on its terminal, in order: their texts only."""
@@ -313,7 +200,7 @@ def linux_install(ctx, name, fs):
         code, out = linux.update()
         ctx.check_exit(code)
         k.check_linux_boxes(out, [CONFIRM % "E", DONE])
-        ctx.check_trace(linux.trace_lines(), scenarios.fresh_trace("E", sample))
+        ctx.check_trace(linux.trace_lines(), scenario.fresh_trace("E", sample))
         bits = FILE_SYSTEMS[fs]["bits"]
         k.check_disk(fs, zarpo, sample, FAT_BITS)
         cannot = [e for e in sample if e.attributes & FAT_BITS & ~bits]
@@ -351,8 +238,8 @@ def wine_install(ctx, name):
         sandbox.map_drive("e", "floppy", root)
         sample = ctx.sample
         ctx.check_exit(ctx.update(sandbox, ["yes", "no"], 2))
-        ctx.check_boxes(sandbox, [scenarios.confirm_box("E", IDYES), scenarios.done_box(IDNO)])
-        ctx.check_trace(sandbox.trace_lines(), scenarios.fresh_trace("E", sample))
+        ctx.check_boxes(sandbox, [scenario.confirm_box("E", IDYES), scenario.done_box(IDNO)])
+        ctx.check_trace(sandbox.trace_lines(), scenario.fresh_trace("E", sample))
         lost = k.check_disk(fs, zarpo, sample, WINE_KEEPS)
         note("Wine keeps hidden and system in user.DOSATTRIB, which vfat has not: %d of %d "
              "files lost them silently" % (lost, len(sample)))
@@ -367,7 +254,7 @@ def wine_install(ctx, name):
         first = len(sandbox.trace_lines())
         os.remove(sandbox.boxes_path)
         ctx.check_exit(ctx.update(sandbox, ["yes", "no"], 2))
-        ctx.check_boxes(sandbox, [scenarios.confirm_box("E", IDYES), scenarios.done_box(IDNO)])
+        ctx.check_boxes(sandbox, [scenario.confirm_box("E", IDYES), scenario.done_box(IDNO)])
         rewritten = k.check_rerun(sandbox.trace_lines()[first:], sample, before,
                                   stat_snapshot(zarpo), WINE_KEEPS)
         note("under Wine on vfat the second run rewrites the %d files with hidden or system"
@@ -417,7 +304,7 @@ def names(ctx, name, side):
         for step, entry, installs in NAME_STEPS:
             before = stat_snapshot(zarpo)
             seen = len(run.trace_lines())
-            package = winerun.build_package([entry])
+            package = zarpo_format.build_package([entry])
             if side == "linux":
                 path = os.path.join(run.work, "step.pkg")
                 with open(path, "wb") as f:
@@ -428,8 +315,8 @@ def names(ctx, name, side):
                     os.remove(run.boxes_path)
                 updater = ctx.swapped_updater(run, package)
                 ctx.check_exit(ctx.update(run, ["yes", "no"], 2, updater))
-                last = scenarios.done_box(IDNO) if installs else scenarios.FAILED_BOX
-                ctx.check_boxes(run, [scenarios.confirm_box("E", IDYES), last])
+                last = scenario.done_box(IDNO) if installs else scenario.FAILED_BOX
+                ctx.check_boxes(run, [scenario.confirm_box("E", IDYES), last])
             lines = run.trace_lines()[seen:]
             print("%s step, trace: %s" % (step, b" | ".join(lines).decode("cp932")))
             t = target("E", entry)
@@ -463,7 +350,7 @@ def conformance(ctx, name, fs):
     program = os.path.join(os.environ["ZARPO_KEYDISK_LINUX"], "tests", "platform-conformance")
     done = subprocess.run([program, "--gtest_filter=-Posix*", "--gtest_brief=1"],
                           env=dict(os.environ, ZARPO_TEST_DRIVES=scratch), stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, timeout=winerun.scaled(120))
+                          stderr=subprocess.STDOUT, timeout=wine.scaled(120))
     print(done.stdout.decode("utf-8", errors="replace"))
     ctx.checks.equal(done.returncode, 0, "exit code of platform-conformance on %s" % fs)
 
@@ -485,8 +372,8 @@ def record(ctx, name):
             with ctx.sandbox(name) as sandbox:
                 sandbox.map_drive("e", "floppy", point)
                 ctx.check_exit(ctx.update(sandbox, ["yes", "no"], 2))
-                ctx.check_boxes(sandbox, [scenarios.confirm_box("E", IDYES),
-                                          scenarios.done_box(IDNO)])
+                ctx.check_boxes(sandbox, [scenario.confirm_box("E", IDYES),
+                                          scenario.done_box(IDNO)])
                 with open(trace, "wb") as f:
                     f.writelines(line + b"\n" for line in sandbox.trace_lines())
     finally:
@@ -630,16 +517,16 @@ def main():
     if args.list:
         print("\n".join(list(SCENARIOS) + (list(ON_DEMAND) if args.all else [])))
         return 0
-    winerun.configure(args)
+    wine.configure(args)
 
     def stopped(signum, frame):
-        raise winerun.Failure("stopped from outside (signal %d), most likely a time-out" % signum)
+        raise wine.Failure("stopped from outside (signal %d), most likely a time-out" % signum)
     signal.signal(signal.SIGTERM, stopped)
     started = time.monotonic()
-    ctx = scenarios.Context(args)
+    ctx = scenario.Context(args)
     try:
         dict(SCENARIOS, **ON_DEMAND)[args.scenario](ctx, args.scenario)
-    except winerun.Failure as failure:
+    except wine.Failure as failure:
         print("FAIL: %s: %s" % (args.scenario, failure))
         return 1
     for message in ctx.checks.failures:

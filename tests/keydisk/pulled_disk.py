@@ -18,7 +18,8 @@ take N + 1 boots.
     pulled_disk.py [--cuts N] [--seed S] [--double] [--options MOUNT_OPTIONS]
                    [--linux DIR] [--out DIR]
     pulled_disk.py --cost RUNS [--options OPTS]...  install times, written through or not
-    pulled_disk.py --guest DIR                      (in the guest, from tests/wine/vm32-guest.sh)
+
+Each boot's step inside the guest is pulled_disk_guest.py's.
 
 --double installs a variant of the sample release with every file's contents twice over.
 --cost times installs in one boot, RUNS per mount option set, each onto a fresh folder of the
@@ -37,74 +38,18 @@ import sys
 import tempfile
 import time
 
+import zarpo_format
+from zarpolib import wine
+from zarpolib.images import fat32, fresh_image, image_files
+from zarpolib.keydisk import KEYDISK_OPTIONS
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
-sys.path.insert(0, os.path.join(HERE, "..", "wine"))
-sys.path.insert(0, HERE)
-import winerun  # noqa: E402
-from guest import KEYDISK_OPTIONS, LinuxDrive, disk_of, mount  # noqa: E402
 
 PREFIX = b"E:\\Zarpo\\"
 # The longest the cut waits after its file's first trace line (the updater writes a file of the
 # sample release in about 0.1 s in the guest).
 MAX_DELAY = 0.25
-MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", TZ="UTC", LC_ALL="C.UTF-8")
-
-
-# In the guest -------------------------------------------------------------------------------
-
-def install(root, package, kind="removable", trace=None):
-    """install-package-file onto E: = `root`: (installed, seconds)."""
-    with LinuxDrive(root, kind, trace) as linux:
-        started = time.monotonic()
-        installed = linux.install(package)
-        return installed, time.monotonic() - started
-
-
-def guest_step(out):
-    with open(os.path.join(out, "params")) as f:
-        params = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
-    package = os.path.join(out, "package.pkg")
-    if params["step"] == "cost":
-        with open(os.path.join(out, "cost.txt"), "w") as report:
-            for options in params["cost_options"].split(";"):
-                point = mount("zarpo-cost", options)
-                for run in range(int(params["runs"])):
-                    for kind in ("removable", "fixed"):
-                        root = os.path.join(point, "%s-%d" % (kind, run))
-                        os.makedirs(os.path.join(root, "Zarpo"))
-                        os.sync()
-                        installed, seconds = install(root, package, kind)
-                        started = time.monotonic()
-                        os.sync()
-                        synced = time.monotonic() - started
-                        report.write("%s %s %d %d %.3f %.3f\n"
-                                     % (options, kind, run, installed, seconds, synced))
-                        report.flush()
-                        shutil.rmtree(root)
-                        os.sync()
-                subprocess.run(["umount", point], check=True)
-        return 0
-    options = params["options"]
-    if disk_of("zarpo-check"):
-        point = mount("zarpo-check", options)
-        installed, seconds = install(point, package,
-                                     trace=os.path.join(out, "check.trace"))
-        with open(os.path.join(out, "check.rc"), "w") as f:
-            f.write("%d %.3f\n" % (installed, seconds))
-        subprocess.run(["umount", point], check=True)
-        os.sync()
-    if disk_of("zarpo-cut"):
-        point = mount("zarpo-cut", options)
-        os.makedirs(os.path.join(point, "Zarpo"))
-        os.sync()
-        with open(os.path.join(out, "writing"), "w") as f:
-            f.write("now\n")
-        installed, seconds = install(point, package, trace=os.path.join(out, "cut.trace"))
-        with open(os.path.join(out, "installed"), "w") as f:
-            f.write("%d %.3f\n" % (installed, seconds))
-        time.sleep(300)  # the host kills the machine now at the latest
-    return 0
 
 
 # On the host --------------------------------------------------------------------------------
@@ -114,54 +59,6 @@ def read_lines(path):
         return []
     with open(path, "rb") as f:
         return f.read().split(b"\n")[:-1]
-
-
-def fresh_image(path):
-    if os.path.exists(path):
-        os.remove(path)
-    subprocess.run(["truncate", "-s", "64M", path], check=True)
-    subprocess.run(["mkfs.fat", "-F", "32", "-n", "ZARPOKEY", path], check=True,
-                   stdout=subprocess.DEVNULL)
-
-
-def image_files(image):
-    """{name below Zarpo, as in the entries (code page 932, backslashes): sha256 of its bytes}
-    as mtools reads them, or None when it reads no Zarpo folder at all."""
-    with tempfile.TemporaryDirectory() as copy:
-        done = subprocess.run(["mcopy", "-i", image, "-s", "-n", "::/Zarpo", copy],
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=MTOOLS_ENV)
-        base = os.path.join(copy, "Zarpo")
-        if done.returncode != 0 and not os.path.isdir(base):
-            return None
-        files = {}
-        for root, _, names in os.walk(base):
-            for name in names:
-                path = os.path.join(root, name)
-                key = os.path.relpath(path, base).replace("/", "\\")
-                with open(path, "rb") as f:
-                    files[key.encode("cp932", "replace")] = hashlib.sha256(f.read()).digest()
-    return files
-
-
-def fat32(disk):
-    """(records, root) of a FAT32 image held in `disk` (bytes or an mmap): records(cluster)
-    yields the 32-byte records along the chain from `cluster` (to its end, a loop, or a cluster
-    past the disk); root is the root folder's first cluster."""
-    sector, per_cluster, reserved, fats = struct.unpack_from("<HBHB", disk, 11)
-    fat = reserved * sector
-    data = fat + fats * struct.unpack_from("<I", disk, 36)[0] * sector
-    size = sector * per_cluster
-    clusters = (len(disk) - data) // size + 2
-
-    def records(cluster):
-        seen = set()
-        while 2 <= cluster < clusters and cluster not in seen:
-            seen.add(cluster)
-            base = data + (cluster - 2) * size
-            for i in range(0, size, 32):
-                yield disk[base + i:base + i + 32]
-            cluster = struct.unpack_from("<I", disk, fat + 4 * cluster)[0] & 0x0FFFFFFF
-    return records, struct.unpack_from("<I", disk, 44)[0]
 
 
 def entries_past_end(image):
@@ -202,6 +99,7 @@ class Boots:
         shutil.copy(self.package, os.path.join(folder, "package.pkg"))
         with open(os.path.join(folder, "params"), "w") as f:
             f.writelines("%s=%s\n" % item for item in params.items())
+            f.write("runner=pulled_disk_guest.py\n")
         command = ["bash", os.path.join(SOURCE, "scripts", "vm32.sh"), "boot",
                    "--linux", self.args.linux, "--out", folder]
         for serial, image in disks:
@@ -216,12 +114,12 @@ class Boots:
             # nothing was touched, so the boot is made again once.
             console = os.path.join(folder, "console.log")
             if attempt == 2 or (os.path.exists(console) and os.path.getsize(console)):
-                raise winerun.Failure("boot %s failed (see its console.log)" % folder)
+                raise wine.Failure("boot %s failed (see its console.log)" % folder)
             print("boot %s: qemu ended before the guest started; booting again" % folder)
         if not cut:
             with open(os.path.join(folder, "step.rc")) as f:
                 if f.read().strip() != "0":
-                    raise winerun.Failure("the guest's step failed: see %s/step.log" % folder)
+                    raise wine.Failure("the guest's step failed: see %s/step.log" % folder)
         print("boot %s: %.0f s" % (os.path.basename(folder), time.monotonic() - started))
         return folder, when
 
@@ -237,7 +135,7 @@ class Boots:
             if qemu.poll() is not None:
                 return None
             if time.monotonic() > deadline:
-                raise winerun.Failure("the guest did not reach its cut (see %s)" % folder)
+                raise wine.Failure("the guest did not reach its cut (see %s)" % folder)
             time.sleep(0.01)
         if when == "during":
             time.sleep(delay)
@@ -356,7 +254,6 @@ def cost(args, package):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--guest")
     parser.add_argument("--cuts", type=int, default=8)
     parser.add_argument("--seed", type=int, default=22)
     parser.add_argument("--double", action="store_true")
@@ -366,8 +263,6 @@ def main():
     parser.add_argument("--linux", default=os.path.join(SOURCE, "build", "host"))
     parser.add_argument("--out")
     args = parser.parse_args()
-    if args.guest:
-        return guest_step(args.guest)
     args.linux = os.path.abspath(args.linux)
     args.cost_options = args.cost_options or [KEYDISK_OPTIONS]
     args.out = os.path.abspath(args.out or tempfile.mkdtemp(prefix="pulled-disk-"))
@@ -375,19 +270,19 @@ def main():
     os.makedirs(args.out)
     with open(os.path.join(args.linux, "package.bin"), "rb") as f:
         sample = f.read()
-    entries = winerun.read_package(sample)
+    entries = zarpo_format.read_package(sample)
     package = os.path.join(args.out, "package.pkg")
     with open(package, "wb") as f:
         if args.double:
-            entries = [winerun.PackageEntry(e.name, e.data * 2, e.attributes, e.last_write)
+            entries = [zarpo_format.PackageEntry(e.name, e.data * 2, e.attributes, e.last_write)
                        for e in entries]
-            f.write(winerun.build_package(entries))
+            f.write(zarpo_format.build_package(entries))
         else:
             f.write(sample)
     print("pulled-disk trial in %s with the Linux build %s" % (args.out, args.linux))
     try:
         return cost(args, package) if args.cost else trial(args, entries, package)
-    except winerun.Failure as failure:
+    except wine.Failure as failure:
         print("FAIL: %s" % failure)
         return 1
 

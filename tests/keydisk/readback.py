@@ -23,13 +23,11 @@ import subprocess
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "wine"))
-import winerun  # noqa: E402
+import zarpo_format
+from zarpo_format import EPOCH_AS_FILETIME
+from zarpolib.images import MTOOLS_ENV
 
 BITS = {"R": 0x01, "H": 0x02, "S": 0x04, "A": 0x20}
-EPOCH_AS_FILETIME = 116444736000000000
-MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", TZ="UTC", LC_ALL="C.UTF-8")
 
 
 def letters(bits):
@@ -184,7 +182,7 @@ def main():
             if fs != args.image:
                 continue
             with open(expect[:-len(".expect")] + ".pkg", "rb") as f:
-                entries = winerun.read_package(f.read())
+                entries = zarpo_format.read_package(f.read())
             check_folder(failures, notes, image, folder, entries,
                          sum(BITS[c] for c in lost if c in BITS))
     for line in notes:

@@ -19,9 +19,7 @@ import sys
 import tempfile
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-import winerun  # noqa: E402
+from zarpolib import wine as winerun
 
 # Lines as the updater sends them, code page 932: trail bytes 0x5C (表 = 95 5C, 構 = 8D 5C),
 # and a path too long for the window.

@@ -19,51 +19,15 @@ import signal
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "exe"))
-import check_exe  # noqa: E402
-import pefile  # noqa: E402
-import winerun  # noqa: E402
-import monitor  # noqa: E402
-from winerun import PackageEntry, filetime  # noqa: E402
+import monitor
+import zarpo_format
+from zarpo_format import PackageEntry, filetime
+from zarpolib import wine
+from zarpolib.scenario import (FAILED_BOX, IDNO, IDYES, NO_KEY_DISK_BOX, Context, confirm_box,
+                               done_box, fresh_trace, target)
 
-# What the updater says, as the user reads it; compared as code page 932 bytes.
-CAPTION = "ザルポの更新"
-NO_KEY_DISK = "更新すべきキーディスクが見つかりません。"
-CONFIRM = "%s:のキーディスクを最新版に更新します。\nよろしいですか?"
-FAILED = "更新に失敗しました。"
-DONE = "キーディスクの更新を完了しました。\n続いてセットアップを実行しますか?"
-IDOK, IDYES, IDNO = 1, 6, 7
-
-DRIVE_REMOVABLE, DRIVE_FIXED = 2, 3
 OBSOLETE = ["ZpFont32.dll", "ZpPlot32.dll", "ZpScan32.dll", "ZpLink32.dll", "ZpView.ocx",
             "ZpConv.exe", "ZpMaint.exe"]
-UPDATER_TIMEOUT = 90
-
-
-def box(text, buttons, answer):
-    return {"caption": CAPTION.encode("cp932"), "text": text.encode("cp932"),
-            "buttons": buttons, "answer": answer}
-
-
-def confirm_box(letter, answer):
-    return box(CONFIRM % letter, [IDYES, IDNO], answer)
-
-
-def done_box(answer):
-    return box(DONE, [IDYES, IDNO], answer)
-
-
-FAILED_BOX = box(FAILED, [IDOK], IDOK)
-NO_KEY_DISK_BOX = box(NO_KEY_DISK, [IDOK], IDOK)
-
-
-def wine_attributes(attributes):
-    """What Wine reports for a file written with `attributes`: read-only comes from the mode,
-    hidden and system from the user.DOSATTRIB extended attribute, and ARCHIVE is always set;
-    other bits are not kept. Windows reports the written bits themselves."""
-    return (attributes & 0x07) | 0x20
 
 
 def test_entries(setup_program):
@@ -78,21 +42,6 @@ def test_entries(setup_program):
         entries.append(PackageEntry(name.encode("cp932"), data, attribute,
                                     filetime(2025, 6, 1 + i, 10, 20, 2 * i)))
     return entries
-
-
-class Checks:
-    """Collects every mismatch of a scenario instead of stopping at the first."""
-
-    def __init__(self):
-        self.failures = []
-
-    def equal(self, actual, expected, what):
-        if actual != expected:
-            self.failures.append("%s:\n    got      %r\n    expected %r" % (what, actual, expected))
-
-    def true(self, condition, what):
-        if not condition:
-            self.failures.append(what)
 
 
 def snapshot(folder):
@@ -113,156 +62,6 @@ def snapshot(folder):
             state[os.path.relpath(path, folder)] = (info.st_mode, info.st_size, info.st_mtime_ns,
                                                     info.st_ctime_ns, dosattrib, digest)
     return state
-
-
-class Context:
-    def __init__(self, args):
-        self.build = args.build
-        self.source = args.source
-        self.template = args.template
-        self.updater = os.path.join(args.build, "ZarpoUpdate.exe")
-        with open(os.path.join(args.build, "package.bin"), "rb") as f:
-            self.sample_package = f.read()
-        self.sample = winerun.read_package(self.sample_package)
-        with open(self.tool("stand-in-setup"), "rb") as f:
-            self.setup_program = f.read()
-        self.checks = Checks()
-
-    def tool(self, name):
-        return winerun.program(self.build, name)
-
-    def sandbox(self, name):
-        return winerun.Sandbox(self.template, name, lambda: bool(self.checks.failures))
-
-    # Setting the scene ---------------------------------------------------------------------
-
-    def swapped_updater(self, sandbox, package):
-        """A copy of the updater carrying `package` (None: no package), made by swap-package
-        under Wine and read back, so a scenario never runs a program that is not what it
-        thinks."""
-        path = os.path.join(sandbox.root, "ZarpoUpdate-swapped.exe")
-        argument = "--remove"
-        if package is not None:
-            argument = os.path.join(sandbox.root, "swapped-package.bin")
-            with open(argument, "wb") as f:
-                f.write(package)
-            argument = winerun.windows_path(argument)
-        code, _ = sandbox.run("swap-package", self.tool("swap-package"),
-                              winerun.windows_path(self.updater), winerun.windows_path(path),
-                              argument)
-        if code != 0:
-            raise winerun.Failure("swap-package failed with exit code %d" % code)
-        key = ("ZIPFILE", "UPDATE", 1041)
-        carried = check_exe.resources(pefile.PE(path))
-        original = check_exe.resources(pefile.PE(self.updater))
-        if carried.pop(key, None) != package:
-            raise winerun.Failure("the swapped program does not carry the package it was given")
-        original.pop(key, None)
-        if carried != original:
-            raise winerun.Failure("swap-package changed resources other than the package")
-        return path
-
-    def plant(self, folder, files):
-        """Files of an earlier release: {relative Linux path: bytes}."""
-        for name, data in files.items():
-            path = os.path.join(folder, name)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(data)
-            os.utime(path, ns=(1_600_000_000 * 10**9, 1_600_000_000 * 10**9))
-
-    # Running -------------------------------------------------------------------------------
-
-    def begin(self, sandbox):
-        """Display and monitor for a sandbox, started once, before its first Wine program that
-        may need them; the drive types are checked on the way."""
-        if sandbox.monitor is not None:
-            return
-        letters = sorted(sandbox.drives)
-        if letters:
-            _, out = sandbox.run("stat", self.tool("stat"), "--drive-type",
-                                 *["%s:\\" % letter.upper() for letter in letters])
-            wanted = [DRIVE_REMOVABLE if sandbox.drives[l] == "floppy" else DRIVE_FIXED
-                      for l in letters]
-            if [int(x) for x in out.split()] != wanted:
-                raise winerun.Failure("drive types %r, wanted %r for %s"
-                                      % (out.split(), wanted, letters))
-        sandbox.start_monitor(self.tool("DebugMonitor"))
-
-    def update(self, sandbox, answers, boxes, updater=None):
-        """One run of the updater with its boxes answered; returns its exit code."""
-        self.begin(sandbox)
-        driver = sandbox.start_driver(self.tool("dialog-driver"), boxes, answers,
-                                      timeout=UPDATER_TIMEOUT)
-        updater = sandbox.start("ZarpoUpdate", updater or self.updater)
-        try:
-            code, _, _ = updater.wait(UPDATER_TIMEOUT)
-        except winerun.Failure:
-            boxes_seen = sandbox.boxes()
-            raise winerun.Failure("ZarpoUpdate did not end within %d s (boxes answered: %d of %d;"
-                                  " an unexpected box or a hang)"
-                                  % (winerun.scaled(UPDATER_TIMEOUT), len(boxes_seen), boxes))
-        driver_code, _, err = driver.wait(30)
-        if driver_code != 0:
-            raise winerun.Failure("dialog driver failed (%d): %s"
-                                  % (driver_code, err.decode(errors="replace").strip()))
-        return code
-
-    # Checking ------------------------------------------------------------------------------
-
-    def check_boxes(self, sandbox, expected):
-        seen = sandbox.boxes()
-        self.checks.equal(len(seen), len(expected), "number of boxes")
-        for i, (got, want) in enumerate(zip(seen, expected)):
-            self.checks.equal(got["caption"], want["caption"], "caption of box %d" % (i + 1))
-            self.checks.equal(got["text"], want["text"], "text of box %d" % (i + 1))
-            self.checks.equal(sorted(b[0] for b in got["buttons"]), want["buttons"],
-                              "buttons of box %d" % (i + 1))
-            self.checks.true(all(b[1] for b in got["buttons"]), "a button of box %d has no text"
-                             % (i + 1))
-            self.checks.equal(got["answer"], want["answer"], "answer to box %d" % (i + 1))
-
-    def check_trace(self, lines, expected):
-        self.checks.equal(len(lines), len(expected), "number of trace lines")
-        for i, (got, want) in enumerate(zip(lines, expected)):
-            self.checks.equal(got, want, "trace line %d" % (i + 1))
-
-    def check_installed(self, sandbox, folder, letter, entries):
-        """Every entry is in `folder` (drive `letter`'s Zarpo) with its bytes, and Win32 reports
-        its attributes, size and last-write time."""
-        for entry in entries:
-            path = entry.linux_path(folder)
-            try:
-                with open(path, "rb") as f:
-                    self.checks.true(f.read() == entry.data, "wrong contents in " + path)
-            except OSError as error:
-                self.checks.failures.append("cannot read %s: %s" % (path, error))
-        targets = ["%s:\\Zarpo\\%s" % (letter, e.name.decode("cp932")) for e in entries]
-        _, out = sandbox.run("stat", self.tool("stat"), *targets)
-        reported = out.decode("ascii").splitlines()
-        self.checks.equal(len(reported), len(entries), "lines from stat.exe")
-        for entry, target, line in zip(entries, targets, reported):
-            want = "%08X %d %016X" % (wine_attributes(entry.attributes), len(entry.data),
-                                      entry.last_write)
-            self.checks.equal(line, want, "Win32 view of " + target)
-
-    def check_absent(self, paths):
-        for path in paths:
-            self.checks.true(not os.path.lexists(path), "%s should not exist" % path)
-
-    def check_exit(self, code):
-        self.checks.equal(code, 0, "exit code of ZarpoUpdate")
-
-
-def target(letter, entry):
-    return ("%s:\\Zarpo\\" % letter).encode("cp932") + entry.name
-
-
-def fresh_trace(letter, entries):
-    lines = []
-    for entry in entries:
-        lines += [b"NotFound [" + target(letter, entry) + b"]", b"[" + target(letter, entry) + b"] 1"]
-    return lines
 
 
 def old_release():
@@ -392,7 +191,7 @@ def failed_write(ctx):
         os.makedirs(fifth)
         seconds = entries[4].last_write // 10_000_000 - 11644473600
         os.utime(fifth, (seconds, seconds))
-        updater = ctx.swapped_updater(sandbox, winerun.build_package(entries))
+        updater = ctx.swapped_updater(sandbox, zarpo_format.build_package(entries))
         sixth_before = snapshot(os.path.dirname(fifth))["sixth.bin"]
         ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
         ctx.check_boxes(sandbox, [confirm_box("E", IDYES), FAILED_BOX])
@@ -416,7 +215,7 @@ def setup_started(ctx, answer):
     with ctx.sandbox("setup-" + answer) as sandbox:
         zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
         entries = test_entries(ctx.setup_program)
-        updater = ctx.swapped_updater(sandbox, winerun.build_package(entries))
+        updater = ctx.swapped_updater(sandbox, zarpo_format.build_package(entries))
         ctx.check_exit(ctx.update(sandbox, ["yes", answer], 2, updater))
         ctx.check_boxes(sandbox, [confirm_box("E", IDYES), done_box(IDYES if answer == "yes" else IDNO)])
         ctx.check_trace(sandbox.trace_lines(), fresh_trace("E", entries))
@@ -425,11 +224,11 @@ def setup_started(ctx, answer):
         if answer == "yes":
             # The updater does not wait for the setup program it started.
             try:
-                winerun.wait_for(lambda: os.path.exists(mark), 30, "the setup program's mark")
-            except winerun.Failure as failure:
+                wine.wait_for(lambda: os.path.exists(mark), 30, "the setup program's mark")
+            except wine.Failure as failure:
                 ctx.checks.failures.append(str(failure))
         else:
-            time.sleep(winerun.scaled(3))
+            time.sleep(wine.scaled(3))
             ctx.check_absent([mark])
 
 
@@ -442,16 +241,16 @@ def file_in_use(ctx):
         entries = test_entries(ctx.setup_program)
         held = entries[3]
         ctx.plant(zarpo, {"readme.txt": b"an older readme"})
-        updater = ctx.swapped_updater(sandbox, winerun.build_package(entries))
+        updater = ctx.swapped_updater(sandbox, zarpo_format.build_package(entries))
         ctx.begin(sandbox)
         ready = os.path.join(sandbox.root, "held")
         release = os.path.join(sandbox.root, "release")
         holder = sandbox.start("hold-file", ctx.tool("hold-file"), "E:\\Zarpo\\readme.txt",
-                               winerun.windows_path(ready), winerun.windows_path(release), "150")
-        winerun.wait_for(lambda: os.path.exists(ready) or holder.popen.poll() is not None, 30,
+                               wine.windows_path(ready), wine.windows_path(release), "150")
+        wine.wait_for(lambda: os.path.exists(ready) or holder.popen.poll() is not None, 30,
                          "the file to be held open")
         if holder.popen.poll() is not None:
-            raise winerun.Failure("hold-file ended at once (exit code %d)" % holder.popen.returncode)
+            raise wine.Failure("hold-file ended at once (exit code %d)" % holder.popen.returncode)
 
         ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
         ctx.check_boxes(sandbox, [confirm_box("E", IDYES), FAILED_BOX])
@@ -495,7 +294,7 @@ def special_names(ctx):
         seen = 0
         for i, name in enumerate([b"NUL.txt", b"Sub\\com1.dll", b"Dot.txt."]):
             special = PackageEntry(name, b"never written\r\n", 0x20, filetime(2025, 6, 9, 8, 0, 0))
-            updater = ctx.swapped_updater(sandbox, winerun.build_package([first, special]))
+            updater = ctx.swapped_updater(sandbox, zarpo_format.build_package([first, special]))
             if i:
                 os.remove(sandbox.boxes_path)
             ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
@@ -541,24 +340,24 @@ def planted_dll(ctx):
     with ctx.sandbox("planted") as sandbox:
         zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
         entries = test_entries(ctx.setup_program)
-        swapped = ctx.swapped_updater(sandbox, winerun.build_package(entries))
+        swapped = ctx.swapped_updater(sandbox, zarpo_format.build_package(entries))
         downloads = os.path.join(sandbox.root, "Downloads")
         os.makedirs(downloads)
         updater = os.path.join(downloads, "ZarpoUpdate.exe")
         monitor_exe = os.path.join(downloads, "DebugMonitor.exe")
-        winerun.shutil.copy(swapped, updater)
-        winerun.shutil.copy(ctx.tool("DebugMonitor"), monitor_exe)
+        wine.shutil.copy(swapped, updater)
+        wine.shutil.copy(ctx.tool("DebugMonitor"), monitor_exe)
         for name in PLANTED:
-            winerun.shutil.copy(ctx.tool("planted-dll"), os.path.join(downloads, name))
+            wine.shutil.copy(ctx.tool("planted-dll"), os.path.join(downloads, name))
         sandbox.dll_overrides = ";".join("%s=n,b" % n[:-len(".dll")] for n in PLANTED)
         sandbox.start_monitor(monitor_exe)
         try:
             ctx.check_exit(ctx.update(sandbox, ["yes", "yes"], 2, updater))
             ctx.check_boxes(sandbox, [confirm_box("E", IDYES), done_box(IDYES)])
             ctx.check_trace(sandbox.trace_lines(), fresh_trace("E", entries))
-            winerun.wait_for(lambda: os.path.exists(os.path.join(zarpo, "setup-ran.txt")), 30,
+            wine.wait_for(lambda: os.path.exists(os.path.join(zarpo, "setup-ran.txt")), 30,
                              "the setup program's mark")
-        except winerun.Failure as failure:
+        except wine.Failure as failure:
             ctx.checks.failures.append(str(failure))
         for name in PLANTED:
             mark = os.path.join(downloads, name + ".loaded")
@@ -605,20 +404,20 @@ def main():
     if args.list:
         print("\n".join(SCENARIOS))
         return 0
-    winerun.configure(args)
+    wine.configure(args)
 
     # An outer time-out (the emulated machine's runner) stops a scenario with SIGTERM: leave
     # through the sandbox's clean-up, which ends the scenario's Wine processes and display.
     def stopped(signum, frame):
-        raise winerun.Failure("stopped from outside (signal %d), most likely a time-out" % signum)
+        raise wine.Failure("stopped from outside (signal %d), most likely a time-out" % signum)
     signal.signal(signal.SIGTERM, stopped)
     started = time.monotonic()
     try:
         if args.remove_template:
-            winerun.shutil.rmtree(args.template, ignore_errors=True)
+            wine.shutil.rmtree(args.template, ignore_errors=True)
             return 0
         if args.make_template:
-            winerun.make_template(args.template)
+            wine.make_template(args.template)
             print("Wine prefix template ready in %.1f s" % (time.monotonic() - started))
             return 0
         if not os.path.isdir(args.template):
@@ -627,7 +426,7 @@ def main():
             return 1
         ctx = Context(args)
         SCENARIOS[args.scenario](ctx)
-    except winerun.Failure as failure:
+    except wine.Failure as failure:
         print("FAIL: %s: %s" % (args.scenario, failure))
         return 1
     for message in ctx.checks.failures:

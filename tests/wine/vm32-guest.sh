@@ -11,6 +11,8 @@ src=$1
 build=$2
 out=$3
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TMPDIR=/tmp
+# The scripts' shared package (tests/lib/zarpolib) and the package format (release/).
+export PYTHONPATH="$src/tests/lib:$src/release"
 
 scale=$(sed -n 's/^scale=//p' "$out/params")
 wanted=$(sed -n 's/^scenarios=//p' "$out/params")
@@ -78,11 +80,13 @@ exfat_options=iocharset=utf8
 linux=$(sed -n 's/^linux build \([^ ]*\) .*/\1/p' "$out/keydisk-mounts.log")
 [ "$linux" = none ] && linux=""
 # One step of a trial that boots the machine for it (vm32.sh boot), instead of the scenarios:
-# the pulled-disk trial's (the host may kill the machine in the middle of it, so nothing here
-# waits for a clean end), or the program its params name as runner= in tests/keydisk.
+# the pulled-disk trial's (pulled_disk_guest.py; the host may kill the machine in the middle of
+# it, so nothing here waits for a clean end), or the program its params name as runner= in
+# tests/keydisk.
 if grep -q '^step=' "$out/params"; then
   runner=$(sed -n 's/^runner=//p' "$out/params")
-  ZARPO_KEYDISK_LINUX=$linux python3 "$src/tests/keydisk/${runner:-pulled_disk.py}" --guest "$out" \
+  runner=${runner:-pulled_disk_guest.py}
+  ZARPO_KEYDISK_LINUX=$linux python3 "$src/tests/keydisk/$runner" --guest "$out" \
     >"$out/step.log" 2>&1
   echo "$?" >"$out/step.rc"
   sync

@@ -5,16 +5,15 @@ once per test run), its own Xvfb display, drive letters mapped to folders of its
 processes it starts. Every wait is bounded; leaving the sandbox ends everything it started, by
 process id (Xvfb) or through the prefix's own wineserver (the Wine processes).
 
+The package format the scenarios build their packages in is zarpo_format's (release/).
 Standard library only.
 """
 import os
 import shutil
 import signal
-import struct
 import subprocess
 import tempfile
 import time
-import zlib
 
 WINE = os.environ.get("ZARPO_WINE", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("ZARPO_WINESERVER",
@@ -24,7 +23,6 @@ XVFB = os.environ.get("ZARPO_XVFB", "Xvfb")
 WINEARCH = "win64"
 # Every time-out here is multiplied by this: an emulated machine runs the same steps slower.
 TIME_SCALE = 1.0
-
 
 
 def program(build, name):
@@ -322,50 +320,6 @@ def parse_box(line):
         buttons.append((int(number), bytes.fromhex(text)))
     return {"caption": bytes.fromhex(fields["caption"]), "text": bytes.fromhex(fields["text"]),
             "buttons": buttons, "answer": int(fields["answer"])}
-
-
-# Packages -------------------------------------------------------------------------------------
-
-class PackageEntry:
-    def __init__(self, name, data, attributes=0x20, last_write=0):
-        self.name = name                # code page 932 bytes, backslashes between levels
-        self.data = data
-        self.attributes = attributes
-        self.last_write = last_write    # FILETIME as an integer
-
-    def linux_path(self, folder):
-        return os.path.join(folder, *self.name.decode("cp932").split("\\"))
-
-
-def build_package(entries, level=9):
-    unpacked = b"".join(struct.pack("<IIQI", len(e.data), e.attributes, e.last_write, len(e.name))
-                        + e.name + e.data for e in entries)
-    stream = zlib.compress(unpacked, level)
-    return struct.pack("<III", 12 + len(stream), len(unpacked), zlib.crc32(unpacked)) + stream
-
-
-def read_package(data):
-    """The entries of a well-formed package."""
-    stored, length, checksum = struct.unpack_from("<III", data)
-    unpacked = zlib.decompress(data[12:stored])
-    if len(unpacked) != length or zlib.crc32(unpacked) != checksum:
-        raise ValueError("package fails its checks")
-    entries, offset = [], 0
-    while offset < len(unpacked):
-        size, attributes, last_write, name_length = struct.unpack_from("<IIQI", unpacked, offset)
-        offset += 20
-        name = unpacked[offset:offset + name_length]
-        offset += name_length
-        entries.append(PackageEntry(name, unpacked[offset:offset + size], attributes, last_write))
-        offset += size
-    return entries
-
-
-def filetime(year, month, day, hour=0, minute=0, second=0):
-    """FILETIME of a UTC time."""
-    import calendar
-    seconds = calendar.timegm((year, month, day, hour, minute, second, 0, 0, 0))
-    return (seconds + 11644473600) * 10_000_000
 
 
 def configure(args):
