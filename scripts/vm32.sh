@@ -208,8 +208,8 @@ run() {
             -device "virtio-blk-pci,drive=$fs,serial=zarpo-$fs,addr=$(printf %x $slot)")
     slot=$((slot + 1))
   done
-  # The recordings' disks (tests/keydisk/guest.py's RECORDINGS): qemu's blklogwrites driver
-  # logs every write and flush the guest sends to each, in the dm-log-writes format, to
+  # The recordings' disks (RECORDINGS in tests/lib/zarpolib/keydisk.py): qemu's blklogwrites
+  # driver logs every write and flush the guest sends to each, in the dm-log-writes format, to
   # REC.log, while REC.img takes the writes. Each starts as REC.base.img, kept: a FAT32 disk
   # with an empty Zarpo folder, so that the log holds the install and nothing before it.
   local rec

@@ -17,7 +17,8 @@ take N + 1 boots.
 
     pulled_disk.py [--cuts N] [--seed S] [--double] [--options MOUNT_OPTIONS]
                    [--linux DIR] [--out DIR]
-    pulled_disk.py --cost RUNS [--options OPTS]...  install times, written through or not
+    pulled_disk.py --cost RUNS [--cost-options OPTS]...
+                   install times, written through or not
 
 Each boot's step inside the guest is pulled_disk_guest.py's.
 
