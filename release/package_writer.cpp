@@ -7,17 +7,6 @@
 
 #include "package/format.h"
 
-void AppendDword(std::string* out, uint32_t value) {
-  BYTE bytes[4];
-  WriteLe32(bytes, value);
-  out->append((const char*)bytes, sizeof bytes);
-}
-
-void AppendQword(std::string* out, uint64_t value) {
-  AppendDword(out, (uint32_t)value);
-  AppendDword(out, (uint32_t)(value >> 32));
-}
-
 std::string RawEntryHeader(uint32_t dataLength, uint32_t attributes, uint64_t lastWrite,
                            uint32_t nameLength) {
   EntryHeader header;
