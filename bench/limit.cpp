@@ -5,7 +5,8 @@
 // TARGET: the folders a name needs are made once, the file is opened (O_CREAT | O_TRUNC |
 // O_WRONLY), written in one write and closed. No times, no attributes, no checks of what is
 // already there: that is the updater's own work. Names are code page 932 in the package and
-// UTF-8 on the host; one converter is opened for the whole run. Prints nothing; exits 0 when every entry was written.
+// UTF-8 on the host; one converter is opened for the whole run. Prints nothing; exits 0 when
+// every entry was written.
 //
 //   bench-limit [--fair] PACKAGE TARGET
 //
@@ -16,10 +17,7 @@
 // stored value reads ARCHIVE). A read-only entry is created without write bits, as the layer
 // creates it, which costs no call.
 //
-// The package: a 12-byte header (stored length, unpacked length, CRC-32 of the unpacked data;
-// little-endian), then the zlib stream, stored length - 12 bytes. Unpacked, a run of entries:
-// a 20-byte header (data length, attributes, last-write FILETIME as two words, name length),
-// the name (backslashes between levels, no NUL), the data.
+// The package's layout, header and entries, is package/format.h's, read through its helpers.
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -115,17 +113,22 @@ int main(int argc, char** argv) {
   std::string name;
   size_t at = 0;
   while (at < unpacked) {
-    if (unpacked - at < 20) return Fail("an entry header runs past the end", nullptr);
-    const unsigned char* header = data + at;
-    uint32_t length = ReadLe32(header);
-    uint32_t attributes = ReadLe32(header + 4);
-    uint64_t lastWrite = ReadLe32(header + 8) | (uint64_t)ReadLe32(header + 12) << 32;
-    uint32_t nameLength = ReadLe32(header + 16);
-    at += 20;
+    if (unpacked - at < EntryHeaderSize) {
+      return Fail("an entry header runs past the end", nullptr);
+    }
+    const EntryHeader header = ReadEntryHeader(data + at);
+    uint32_t length = header.DataLength;
+    uint32_t attributes = header.Attributes;
+    uint64_t lastWrite = header.LastWrite.dwLowDateTime |
+                         (uint64_t)header.LastWrite.dwHighDateTime << 32;
+    uint32_t nameLength = header.NameLength;
+    at += EntryHeaderSize;
     if (nameLength == 0 || nameLength > unpacked - at || length > unpacked - at - nameLength) {
       return Fail("an entry runs past the end", nullptr);
     }
-    if (!HostName(cd, data + at, nameLength, &name)) return Fail("a name is not code page 932", nullptr);
+    if (!HostName(cd, data + at, nameLength, &name)) {
+      return Fail("a name is not code page 932", nullptr);
+    }
     at += nameLength;
     std::string path = target + "/" + name;
     for (size_t slash = path.find('/', target.size() + 1); slash != std::string::npos;

@@ -10,11 +10,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "package/format.h"
 #include "platform/platform.h"
-
-inline uint32_t ReadLe32(const unsigned char* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
 
 // The whole file mapped read-only, as the program finds its package in its own image: the
 // inflate reads it in place. Null when it cannot be mapped; the mapping lasts until exit.
@@ -40,7 +37,7 @@ inline unsigned char* UnpackedBuffer(uint32_t unpacked) {
                                       PAGE_READWRITE);
 }
 
-// A mapped package and its header (12 bytes: stored length, unpacked length, CRC-32).
+// A mapped package and its header (stored length, unpacked length, CRC-32; package/format.h).
 struct PackageFile {
   const unsigned char* Bytes;
   uint32_t Stored;
@@ -52,11 +49,14 @@ struct PackageFile {
 inline const char* OpenPackageFile(const char* path, PackageFile* package) {
   size_t size = 0;
   package->Bytes = MapFile(path, &size);
-  if (!package->Bytes || size < 12) return "cannot read a package from";
-  package->Stored = ReadLe32(package->Bytes);
-  package->Unpacked = ReadLe32(package->Bytes + 4);
-  package->Checksum = ReadLe32(package->Bytes + 8);
-  if (package->Stored < 12 || package->Stored > size) return "the stored length does not fit";
+  if (!package->Bytes || size < PackageHeaderSize) return "cannot read a package from";
+  PackageHeader header = ReadPackageHeader(package->Bytes);
+  package->Stored = header.StoredLength;
+  package->Unpacked = header.UnpackedLength;
+  package->Checksum = header.Checksum;
+  if (package->Stored < PackageHeaderSize || package->Stored > size) {
+    return "the stored length does not fit";
+  }
   return nullptr;
 }
 
@@ -65,7 +65,9 @@ inline const char* OpenPackageFile(const char* path, PackageFile* package) {
 inline unsigned char* InflatePackage(const PackageFile& package) {
   unsigned char* data = UnpackedBuffer(package.Unpacked);
   uLongf produced = package.Unpacked;
-  if (data && uncompress(data, &produced, package.Bytes + 12, package.Stored - 12) == Z_OK &&
+  if (data &&
+      uncompress(data, &produced, package.Bytes + PackageHeaderSize,
+                 package.Stored - PackageHeaderSize) == Z_OK &&
       produced == package.Unpacked && crc32(0, data, (uInt)produced) == package.Checksum) {
     return data;
   }

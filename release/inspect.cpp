@@ -69,7 +69,9 @@ std::string WriteEntry(const PackEntry& entry, const std::string& folder) {
   for (char& c : relative) {
     if (c == '\\') c = '/';
   }
-  if (!MakeFolders(folder, relative)) return "cannot make its folder: " + std::string(strerror(errno));
+  if (!MakeFolders(folder, relative)) {
+    return "cannot make its folder: " + std::string(strerror(errno));
+  }
   std::string path = folder + "/" + relative;
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return "cannot create " + path + ": " + strerror(errno);
@@ -87,7 +89,9 @@ std::string WriteEntry(const PackEntry& entry, const std::string& folder) {
   if (ok && (entry.attributes & FILE_ATTRIBUTE_READONLY)) ok = fchmod(fd, 0444) == 0;
   if (close(fd) != 0) ok = false;
   if (!ok) return "cannot write " + path + ": " + strerror(errno);
-  if (!stored) return "written, but its attributes could not be kept: " + std::string(strerror(errno));
+  if (!stored) {
+    return "written, but its attributes could not be kept: " + std::string(strerror(errno));
+  }
   return "";
 }
 
@@ -147,7 +151,8 @@ int DiffEntries(const std::vector<PackEntry>& before, const std::vector<PackEntr
     bool sameSize = was.data.size() == entry.data.size();
     bool sameAttributes = was.attributes == entry.attributes;
     bool sameDosTime = DosTimeKey(&a, 1) == DosTimeKey(&b, 0);
-    if (sameContents && sameAttributes && was.lastWrite == entry.lastWrite && was.name == entry.name) {
+    if (sameContents && sameAttributes && was.lastWrite == entry.lastWrite &&
+        was.name == entry.name) {
       continue;
     }
     changed++;

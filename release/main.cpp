@@ -1,14 +1,15 @@
 // zarpo-pack: the release engineer's tool. It makes the update package from a release folder
 // and a manifest, writes the manifest of a folder, lists, verifies and extracts a package, and
 // compares two releases. This file only dispatches; each subcommand is a file of its own
-// (cmd_*.cpp).
+// (cmd/).
 #include <stdio.h>
 
 #include <exception>
 #include <string>
 #include <vector>
 
-#include "release/command.h"
+#include "release/cmd/commands.h"
+#include "release/options.h"
 
 static const char Usage[] =
     "usage:\n"

@@ -125,19 +125,26 @@ static bool ParseAttributes(const std::string& text, uint32_t* attributes) {
 // text, where every byte below 0x80 is the ASCII character it looks like.
 static std::string SpellingProblem(const std::string& name) {
   if (name.empty()) return "no name";
-  if (name[0] == '\\') return "the name begins with a backslash; names are relative to the product folder";
+  if (name[0] == '\\') {
+    return "the name begins with a backslash; names are relative to the product folder";
+  }
   for (unsigned char c : name) {
-    if (c == ':') return "the name has a colon (a drive prefix or a stream); names are relative to the product folder";
+    if (c == ':') {
+      return "the name has a colon (a drive prefix or a stream); names are relative to the "
+             "product folder";
+    }
     if (c == '/') return "the name has a slash; levels are separated by backslashes";
     if (c < 0x20 || c == 0x7F) return "the name has a control character";
     if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
-      return std::string("the name has the character ") + (char)c + ", which Windows does not allow";
+      return std::string("the name has the character ") + (char)c +
+             ", which Windows does not allow";
     }
   }
   size_t begin = 0;
   while (true) {
     size_t end = name.find('\\', begin);
-    std::string level = name.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    std::string level =
+        name.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
     if (level.empty()) return "the name has an empty level";
     if (level == "." || level == "..") return "the name has a '" + level + "' level";
     if (level.back() == '.' || level.back() == ' ') {
@@ -154,7 +161,8 @@ std::string CheckEntryName(ManifestEntry* entry, NameSet* names) {
   if (!problem.empty()) return problem + (entry->name.empty() ? "" : ": " + entry->name);
   std::string ansi(entry->name.size() * 2 + 1, '\0');
   if (!PosixUtf8ToAnsi(entry->name.c_str(), &ansi[0], ansi.size())) {
-    return "the name is not valid UTF-8 or has a character that code page 932 lacks: " + entry->name;
+    return "the name is not valid UTF-8 or has a character that code page 932 lacks: " +
+           entry->name;
   }
   ansi.resize(ansi.find('\0'));
   if (ansi.size() > LongestPackageName) {

@@ -7,32 +7,16 @@
 
 #include "package/format.h"
 
-namespace {
-
-// `value` little-endian at `at` of `out`.
-void PutDword(std::string* out, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; i++) (*out)[at + i] = (char)((value >> (8 * i)) & 0xFF);
-}
-
-}  // namespace
-
-void AppendDword(std::string* out, uint32_t value) {
-  for (int i = 0; i < 4; i++) out->push_back((char)((value >> (8 * i)) & 0xFF));
-}
-
-void AppendQword(std::string* out, uint64_t value) {
-  AppendDword(out, (uint32_t)value);
-  AppendDword(out, (uint32_t)(value >> 32));
-}
-
 std::string RawEntryHeader(uint32_t dataLength, uint32_t attributes, uint64_t lastWrite,
                            uint32_t nameLength) {
+  EntryHeader header;
+  header.DataLength = dataLength;
+  header.Attributes = attributes;
+  header.LastWrite.dwLowDateTime = (DWORD)lastWrite;
+  header.LastWrite.dwHighDateTime = (DWORD)(lastWrite >> 32);
+  header.NameLength = nameLength;
   std::string out(EntryHeaderSize, '\0');
-  PutDword(&out, DataLengthAt, dataLength);
-  PutDword(&out, AttributesAt, attributes);
-  PutDword(&out, LastWriteAt, (uint32_t)lastWrite);
-  PutDword(&out, LastWriteAt + 4, (uint32_t)(lastWrite >> 32));
-  PutDword(&out, NameLengthAt, nameLength);
+  WriteEntryHeader((BYTE*)&out[0], header);
   return out;
 }
 
@@ -76,10 +60,12 @@ std::string Deflate(const std::string& bytes, int level) {
 }
 
 std::string RawPackageHeader(uint32_t storedLength, uint32_t unpackedLength, uint32_t checksum) {
+  PackageHeader header;
+  header.StoredLength = storedLength;
+  header.UnpackedLength = unpackedLength;
+  header.Checksum = checksum;
   std::string out(PackageHeaderSize, '\0');
-  PutDword(&out, StoredLengthAt, storedLength);
-  PutDword(&out, UnpackedLengthAt, unpackedLength);
-  PutDword(&out, ChecksumAt, checksum);
+  WritePackageHeader((BYTE*)&out[0], header);
   return out;
 }
 

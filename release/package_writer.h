@@ -18,10 +18,6 @@ struct PackEntry {
   std::string data;
 };
 
-// Little-endian integers appended to `out`.
-void AppendDword(std::string* out, uint32_t value);
-void AppendQword(std::string* out, uint64_t value);
-
 // The 20-byte entry header with arbitrary fields (they need not match what follows).
 std::string RawEntryHeader(uint32_t dataLength, uint32_t attributes, uint64_t lastWrite,
                            uint32_t nameLength);

@@ -106,7 +106,9 @@ uint32_t FindEntry(Reader* r, size_t base, uint32_t directory, const std::string
       uint16_t length = r->U16(text);
       if (length != name.size()) continue;
       bool same = true;
-      for (uint16_t c = 0; c < length && same; c++) same = r->U16(text + 2 + 2 * c) == (uint8_t)name[c];
+      for (uint16_t c = 0; c < length && same; c++) {
+        same = r->U16(text + 2 + 2 * c) == (uint8_t)name[c];
+      }
       if (same) return data;
     } else if (name.empty() && label == id) {
       return data;

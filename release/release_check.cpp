@@ -39,7 +39,8 @@ std::vector<std::string> Levels(const std::string& name) {
   size_t begin = 0;
   for (;;) {
     size_t end = name.find('\\', begin);
-    levels.push_back(name.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+    levels.push_back(
+        name.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
     if (end == std::string::npos) return levels;
     begin = end + 1;
   }
@@ -151,7 +152,9 @@ std::string AddName(NameSet* names, const std::string& name) {
     folders.push_back(folded.substr(0, at));
   }
   for (const std::string& folder : folders) {
-    if (names->files.count(folder)) return "a folder of the name is an earlier entry's file: " + name;
+    if (names->files.count(folder)) {
+      return "a folder of the name is an earlier entry's file: " + name;
+    }
   }
   names->folders.insert(folders.begin(), folders.end());
   names->files.insert(folded);

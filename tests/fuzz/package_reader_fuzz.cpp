@@ -37,8 +37,7 @@ static void WalkAll(const Package* package) {
 static const DWORD LargestUnpacked = 64u << 20;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size >= 8 && (DWORD)(data[4] | data[5] << 8 | data[6] << 16 | (DWORD)data[7] << 24) >
-                       LargestUnpacked) {
+  if (size >= UnpackedLengthAt + 4 && ReadLe32(data + UnpackedLengthAt) > LargestUnpacked) {
     return 0;
   }
   PosixResource resource = {"ZIPFILE", "UPDATE", 1041, data, data + size};
@@ -48,8 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (outcome == PackageMissing) abort();
   if (outcome == PackageGood) {
     // Good means exactly what the header promised.
-    if (crc32(0, package.Data, package.Length) != (uLong)(data[8] | data[9] << 8 | data[10] << 16 |
-                                                          (DWORD)data[11] << 24)) {
+    if (crc32(0, package.Data, package.Length) != (uLong)ReadPackageHeader(data).Checksum) {
       abort();
     }
     WalkAll(&package);

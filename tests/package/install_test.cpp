@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "package/format.h"
 #include "package/install.h"
 #include "support/faults.h"
 #include "support/file_times.h"
@@ -215,11 +216,11 @@ TEST(InstallPackage, BadPackageWritesNothingTracesNothingButRemovesObsoleteFiles
   std::string flipped = good;
   flipped[flipped.size() / 2] ^= 0x55;
   std::string wrongCrc = good;
-  wrongCrc[8] ^= 1;
+  wrongCrc[ChecksumAt] ^= 1;
   const std::pair<const char*, std::string> cases[] = {
       {"damaged stream", flipped},
       {"wrong checksum", wrongCrc},
-      {"header only", good.substr(0, 12)},
+      {"header only", good.substr(0, PackageHeaderSize)},
       {"shorter than a header", good.substr(0, 7)},
   };
   for (const auto& c : cases) {

@@ -27,17 +27,12 @@ PackageOutcome Unpack(const std::string& resource, Package* package) {
   return UnpackPackage(exact.data(), (DWORD)exact.size(), package);
 }
 
-uint32_t Field(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; i--) value = value << 8 | (unsigned char)bytes[at + i];
-  return value;
-}
-
 // `package` with the unpacked length in its header changed by `delta`.
 std::string WithUnpackedLength(std::string package, int delta) {
-  std::string field;
-  AppendDword(&field, Field(package, 4) + (uint32_t)delta);
-  return package.replace(4, 4, field);
+  PackageHeader header = ReadPackageHeader((const BYTE*)package.data());
+  header.UnpackedLength += (uint32_t)delta;
+  WritePackageHeader((BYTE*)&package[0], header);
+  return package;
 }
 
 // A two-byte zlib header: CMF, and FLG with the given level and dictionary bits (the top three)
@@ -57,7 +52,7 @@ struct OutcomeCase {
 TEST(PackageReader, OutcomesOfCraftedPackages) {
   std::string unpacked = BuildUnpacked(TwoEntries());
   std::string good = BuildPackage(unpacked);
-  std::string stream = good.substr(12);
+  std::string stream = good.substr(PackageHeaderSize);
   uint32_t crc = Crc32(unpacked);
   uint32_t length = (uint32_t)unpacked.size();
   auto package = [&](const std::string& zlib, uint32_t stored) {
@@ -137,7 +132,7 @@ TEST(PackageReader, ChangedStreamBytesNeverPassAsDifferentData) {
   std::string unpacked = BuildUnpacked(TwoEntries());
   std::string good = BuildPackage(unpacked);
   int bad = 0, total = 0;
-  for (size_t at = 12; at < good.size(); at++) {
+  for (size_t at = PackageHeaderSize; at < good.size(); at++) {
     for (int bit = 0; bit < 8; bit += 3) {
       std::string changed = good;
       changed[at] = (char)(changed[at] ^ (1 << bit));
@@ -233,7 +228,7 @@ TEST(PackageWalk, EntryRunningPastTheEndEndsTheWalkBroken) {
   std::vector<BrokenCase> cases = {
       {"one byte of a header", whole.substr(0, 1)},
       {"19 bytes of a header", whole.substr(0, 19)},
-      {"header without its name", whole.substr(0, 20)},
+      {"header without its name", whole.substr(0, EntryHeaderSize)},
       {"name cut short", whole.substr(0, 25)},
       {"data cut short", whole.substr(0, whole.size() - 1)},
       {"data length 0xFFFFFFFF", RawEntryHeader(0xFFFFFFFF, 0, 0, 1) + "n" + "data"},

@@ -12,7 +12,9 @@ namespace {
 bool Parse(const std::string& text, std::vector<ManifestEntry>* entries, std::string* error) {
   std::vector<ManifestProblem> problems;
   bool ok = ParseManifest(text, entries, &problems);
-  *error = problems.empty() ? "" : "line " + std::to_string(problems[0].line) + ": " + problems[0].message;
+  *error = problems.empty()
+               ? ""
+               : "line " + std::to_string(problems[0].line) + ": " + problems[0].message;
   return ok;
 }
 
@@ -124,7 +126,8 @@ TEST(PackManifest, AcceptedForms) {
 
 TEST(PackManifest, LongestName) {
   // 250 bytes in code page 932: fits; 251 does not. Double-byte characters count twice.
-  std::string fits = std::string(100, 'a') + "\\" + std::string(100, 'b') + "\\" + std::string(44, 'c') + "表紙";
+  std::string fits = std::string(100, 'a') + "\\" + std::string(100, 'b') + "\\" +
+                     std::string(44, 'c') + "表紙";
   std::vector<ManifestEntry> entries;
   std::string error;
   ASSERT_TRUE(Parse("0x20 " + fits + "\n", &entries, &error)) << error;

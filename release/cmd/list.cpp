@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "package/package.h"
-#include "release/command.h"
+#include "package/format.h"
+#include "release/cmd/commands.h"
+#include "release/diagnose.h"
+#include "release/load_package.h"
 #include "release/manifest.h"
+#include "release/options.h"
 #include "release/program_file.h"
 
 static int List(const std::string& path) {
@@ -21,7 +24,8 @@ static int List(const std::string& path) {
     printf("updater version %s, package SHA-256 %s\n",
            info.version.empty() ? "(none)" : info.version.c_str(), Sha256Hex(file).c_str());
     if (!info.packageDigest.empty() && info.packageDigest != Sha256Hex(file)) {
-      printf("the version resource names another package: SHA-256 %s\n", info.packageDigest.c_str());
+      printf("the version resource names another package: SHA-256 %s\n",
+             info.packageDigest.c_str());
     }
   }
   printf("%-10s  %-28s  %10s  %s\n", "attributes", "last write (UTC)", "size", "name");

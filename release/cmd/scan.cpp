@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "release/command.h"
+#include "release/cmd/commands.h"
+#include "release/files.h"
+#include "release/options.h"
 #include "release/scan.h"
 
 static int Scan(const std::string& root, const std::string& output, bool keepGoing) {

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "release/command.h"
+#include "release/cmd/commands.h"
+#include "release/load_package.h"
+#include "release/options.h"
 
 // The newest last-write time among the entries, in seconds since 1970: the time the build
 // signs the updater with, so that the same release always gives the same signed bytes.

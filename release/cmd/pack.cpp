@@ -15,15 +15,14 @@
 
 #include <zlib.h>
 
-#include "host/host.h"
 #include "package/package.h"
-#include "release/command.h"
-#include "release/inspect.h"
+#include "release/cmd/commands.h"
+#include "release/diagnose.h"
+#include "release/files.h"
 #include "release/manifest.h"
+#include "release/options.h"
 #include "release/package_writer.h"
-#include "release/program_file.h"
 #include "release/release_check.h"
-#include "release/scan.h"
 
 // The package read back as the updater reads it must hold exactly the entries given.
 static std::string ReadBackProblem(const std::string& file, const std::vector<PackEntry>& entries) {
@@ -52,7 +51,8 @@ static std::string ReadBackProblem(const std::string& file, const std::vector<Pa
     index++;
   }
   if (reason.empty() && index != entries.size()) {
-    reason = std::to_string(index) + " entries read back instead of " + std::to_string(entries.size());
+    reason = std::to_string(index) + " entries read back instead of " +
+             std::to_string(entries.size());
   }
   ClosePackage(&package);
   return reason;
@@ -164,7 +164,8 @@ static int Pack(const std::string& root, const std::string& manifestPath,
   // never leaves a package behind, nor destroys the one that was there.
   std::string temporary = output + ".tmp." + std::to_string(getpid());
   std::string written;
-  bool ok = WriteWholeFile(temporary, package, &error) && ReadWholeFile(temporary, &written, &error);
+  bool ok = WriteWholeFile(temporary, package, &error) &&
+            ReadWholeFile(temporary, &written, &error);
   if (ok) {
     std::string problem = ReadBackProblem(written, entries);
     if (!problem.empty()) {

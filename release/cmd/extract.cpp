@@ -2,8 +2,10 @@
 #include <string>
 #include <vector>
 
-#include "release/command.h"
+#include "release/cmd/commands.h"
 #include "release/inspect.h"
+#include "release/load_package.h"
+#include "release/options.h"
 
 static int Extract(const std::string& path, const std::string& output) {
   Loaded loaded;

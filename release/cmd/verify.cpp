@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "release/command.h"
+#include "release/cmd/commands.h"
+#include "release/diagnose.h"
+#include "release/load_package.h"
+#include "release/options.h"
 #include "release/program_file.h"
 
 static int Verify(const std::string& path) {

@@ -12,11 +12,11 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "package/package.h"
+#include "support/host_files.h"
 #include "support/launcher.h"
 #include "release/package_writer.h"
 
@@ -55,12 +55,7 @@ class PackTool : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << bytes;
   }
 
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
 
   bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
 
@@ -99,7 +94,8 @@ Unpacked ReadPackage(const std::string& bytes) {
   while (result.outcome == PackageGood && NextEntry(&walk, &entry)) {
     result.entries.push_back(
         {entry.Name, entry.Header.Attributes,
-         (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 | entry.Header.LastWrite.dwLowDateTime,
+         (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
+             entry.Header.LastWrite.dwLowDateTime,
          std::string((const char*)entry.Data, entry.Header.DataLength)});
   }
   result.broken = walk.Broken;
@@ -161,7 +157,7 @@ TEST_F(PackTool, SameInputSameBytes) {
   std::string one = Read("one.bin");
   ASSERT_GT(one.size(), 14u);
   EXPECT_EQ(one, Read("two.bin"));
-  EXPECT_EQ(one.substr(12, 2), "\x78\xDA") << "zlib level 9";
+  EXPECT_EQ(one.substr(PackageHeaderSize, 2), "\x78\xDA") << "zlib level 9";
   ToolRun verify = Pack("verify '" + Path("one.bin") + "'");
   EXPECT_EQ(verify.status, 0);
   EXPECT_EQ(verify.out, "good\n");
@@ -207,7 +203,8 @@ TEST_F(PackTool, RefusalsNameTheLineAndLeaveNothing) {
 
   ToolRun usage = Pack("pack --root x");
   EXPECT_EQ(usage.status, 2);
-  EXPECT_EQ(usage.err, "zarpo-pack: pack needs --root, --manifest and --output; see zarpo-pack --help\n");
+  EXPECT_EQ(usage.err,
+            "zarpo-pack: pack needs --root, --manifest and --output; see zarpo-pack --help\n");
 }
 
 // A file below the release folder that the manifest does not name is most likely a forgotten
@@ -228,9 +225,11 @@ TEST_F(PackTool, FilesLeftOutOfTheManifestAreWarnedOf) {
 TEST_F(PackTool, VerifyNamesTheReason) {
   std::string unpacked = BuildUnpacked({{"a.dll", 0x27, Time1990, "contents of a"}});
   std::string good = BuildPackage(unpacked);
-  std::string stream = good.substr(12);
-  uint32_t length = (uint32_t)unpacked.size(), crc = Crc32(unpacked), stored = (uint32_t)good.size();
-  std::string truncated = EntryBytes({"a.dll", 0x27, Time1990, "abc"}) + RawEntryHeader(100, 0, 0, 1) + "b";
+  std::string stream = good.substr(PackageHeaderSize);
+  uint32_t length = (uint32_t)unpacked.size(), crc = Crc32(unpacked);
+  uint32_t stored = (uint32_t)good.size();
+  std::string truncated =
+      EntryBytes({"a.dll", 0x27, Time1990, "abc"}) + RawEntryHeader(100, 0, 0, 1) + "b";
   std::string damaged = good;
   damaged[damaged.size() / 2] ^= 0x55;
   struct Case {
@@ -238,19 +237,24 @@ TEST_F(PackTool, VerifyNamesTheReason) {
     std::string says;
   };
   std::vector<Case> cases = {
-      {good.substr(0, 11), "too short"},
+      {good.substr(0, PackageHeaderSize - 1), "too short"},
       {RawPackageHeader(stored + 1, length, crc) + stream, "length: the header says"},
       {RawPackageHeader(stored, length + 1, crc) + stream, "length: the header declares"},
-      {RawPackageHeader(stored, length - 1, crc) + stream, "inflate error: the stream does not end at the"},
+      {RawPackageHeader(stored, length - 1, crc) + stream,
+       "inflate error: the stream does not end at the"},
       {RawPackageHeader(stored, length, crc ^ 1) + stream, "checksum"},
       {damaged, ""},
       {BuildPackage(truncated), "broken entry: entry 2"},
       // Entries the updater would refuse or write again on every run.
-      {BuildPackage(BuildUnpacked({{"a.dll", 0x27, Time1990, "a"}, {"Sub\\aux.txt", 0x20, Time1990, "x"}})),
+      {BuildPackage(BuildUnpacked(
+           {{"a.dll", 0x27, Time1990, "a"}, {"Sub\\aux.txt", 0x20, Time1990, "x"}})),
        "entry 2 (Sub\\aux.txt): the level 'aux.txt' is the device AUX"},
-      {BuildPackage(BuildUnpacked({{"a.dll", 0x04000020, Time1990, "a"}})), "entry 1 (a.dll): attributes 0x4000020"},
-      {BuildPackage(BuildUnpacked({{"a.dll", 0x20, 0, "a"}})), "entry 1 (a.dll): the last-write time"},
-      {BuildPackage(BuildUnpacked({{"\x82\x9A.txt", 0x20, Time1990, "a"}, {"\x82\x79.txt", 0x20, Time1990, "b"}})),
+      {BuildPackage(BuildUnpacked({{"a.dll", 0x04000020, Time1990, "a"}})),
+       "entry 1 (a.dll): attributes 0x4000020"},
+      {BuildPackage(BuildUnpacked({{"a.dll", 0x20, 0, "a"}})),
+       "entry 1 (a.dll): the last-write time"},
+      {BuildPackage(BuildUnpacked(
+           {{"\x82\x9A.txt", 0x20, Time1990, "a"}, {"\x82\x79.txt", 0x20, Time1990, "b"}})),
        "entry 2 (Ｚ.txt): the name repeats an earlier entry"},
   };
   for (const Case& c : cases) {
