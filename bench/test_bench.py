@@ -77,7 +77,8 @@ class ReleaseShapeTest(unittest.TestCase):
 class StraceTest(unittest.TestCase):
     def test_counts_and_file_writes(self):
         log = "\n".join([
-            '101 openat(AT_FDCWD, "/k/Zarpo/a.dll", O_WRONLY|O_CREAT|O_EXCL, 0444) = 3</k/Zarpo/a.dll>',
+            '101 openat(AT_FDCWD, "/k/Zarpo/a.dll", O_WRONLY|O_CREAT|O_EXCL, 0444)'
+            ' = 3</k/Zarpo/a.dll>',
             '101 write(3</k/Zarpo/a.dll>, "MZ"..., 4096) = 4096',
             '101 write(1</dev/pts/0>, "y\\n", 2) = 2',
             '101 write(4<socket:[1234]>, "\\4\\0\\0\\0", 4) = 4',
@@ -86,7 +87,8 @@ class StraceTest(unittest.TestCase):
             '101 pwrite64(3</k/Zarpo/a.dll>, "ab", 2, 0) = 2',
             '101 write(3</k/Zarpo/a.dll>, "ab", 2) = -1 ENOSPC (No space left on device)',
             '101 fsetxattr(3</k/Zarpo/a.dll>, "user.DOSATTRIB", "0x27", 4, 0) = 0',
-            '101 setxattr("/k/Zarpo/b.dll", "user.DOSATTRIB", "0x20", 4, 0) = -1 ENOENT (No such file)',
+            '101 setxattr("/k/Zarpo/b.dll", "user.DOSATTRIB", "0x20", 4, 0)'
+            ' = -1 ENOENT (No such file)',
             '101 newfstatat(AT_FDCWD, "/k/Zarpo/a.dll", {st_mode=S_IFREG|0444, ...}, 0) = 0',
             'openat(AT_FDCWD, "/k/Zarpo/c.dll", O_RDONLY|O_CLOEXEC|O_PATH) = 4</k/Zarpo/c.dll>',
             '101 +++ exited with 0 +++',
@@ -250,14 +252,16 @@ class YardstickTest(unittest.TestCase):
                     written = {}
                     for parent, _, names in os.walk(target):
                         for file in names:
-                            with open(os.path.join(parent, file), "rb") as f:
-                                written[os.path.relpath(os.path.join(parent, file), target)] = f.read()
+                            full = os.path.join(parent, file)
+                            with open(full, "rb") as f:
+                                written[os.path.relpath(full, target)] = f.read()
                     self.assertEqual(written, {n.replace("\\", "/"): d for n, d in entries})
 
     def test_fair_limit_sets_time_and_stored_attributes(self):
         stamp = (1_700_000_000 * 10**7 + 1234567) + 116444736000000000  # 100 ns past a second
         cases = [  # attributes, stored value (None: none), writable
-            (0x20, None, True), (0x80, b"0x80", True), (0x21, b"0x21", False), (0xA2, b"0x22", True),
+            (0x20, None, True), (0x80, b"0x80", True),
+            (0x21, b"0x21", False), (0xA2, b"0x22", True),
         ]
         for attributes, stored, writable in cases:
             with self.subTest(attributes=attributes), tempfile.TemporaryDirectory() as out:

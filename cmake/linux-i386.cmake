@@ -22,4 +22,5 @@ find_program(ZARPO_QEMU_I386 qemu-i386 REQUIRED)
 # /proc/self/environ, which qemu's -E does not change. AddressSanitizer and
 # UndefinedBehaviorSanitizer work.
 find_program(ZARPO_ENV env REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR "${ZARPO_ENV};ASAN_OPTIONS=detect_leaks=0;${ZARPO_QEMU_I386};-L;/")
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    "${ZARPO_ENV};ASAN_OPTIONS=detect_leaks=0;${ZARPO_QEMU_I386};-L;/")

@@ -94,8 +94,12 @@ def main():
         entries.append((0x27, name, module_bytes(200 + index, size), time))
 
     # Two drawing folders. 表 (0x95 0x5C) and 構 (0x8D 0x5C) end in the byte of a backslash.
-    folders = [("表紙図面", ["表紙%02d" % i for i in range(1, 19)] + ["構造図%02d" % i for i in range(1, 5)]),
-               ("平面詳細図", ["平面図%02d" % i for i in range(1, 19)] + ["構造詳細%02d" % i for i in range(1, 5)])]
+    folders = [
+        ("表紙図面",
+         ["表紙%02d" % i for i in range(1, 19)] + ["構造図%02d" % i for i in range(1, 5)]),
+        ("平面詳細図",
+         ["平面図%02d" % i for i in range(1, 19)] + ["構造詳細%02d" % i for i in range(1, 5)]),
+    ]
     drawn = datetime.datetime(2025, 11, 4, 14, 30, 0)
     seed = 1000
     for folder, titles in folders:

@@ -46,7 +46,8 @@ run() {
   fi
 }
 
-printf '\n--- The key disk before the update ---\n'; (cd "$demo/disk" && find . | LC_ALL=C sort | head -40)
+printf '\n--- The key disk before the update ---\n'
+(cd "$demo/disk" && find . | LC_ALL=C sort | head -40)
 printf '\n--- First run ---\n'
 run
 snapshot > "$demo/after-first"
@@ -59,4 +60,5 @@ if diff -q "$demo/after-first" "$demo/after-second" >/dev/null; then
 else
   printf '\nSecond run changed files:\n'; diff "$demo/after-first" "$demo/after-second" || true
 fi
-printf 'The key disk now holds %s files; the demo lives in %s.\n' "$(wc -l < "$demo/after-second")" "$demo"
+printf 'The key disk now holds %s files; the demo lives in %s.\n' \
+  "$(wc -l < "$demo/after-second")" "$demo"

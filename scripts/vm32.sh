@@ -89,10 +89,12 @@ need() {
   [ "${#missing[@]}" -eq 0 ] || die "missing ${missing[*]} (run scripts/setup.sh)"
 }
 
-# The machine's own Debian sources, so the guest comes from the same mirror as this machine's packages.
+# The machine's own Debian sources, so the guest comes from the same mirror as this machine's
+# packages.
 debian_sources() {
   local found=()
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+           /etc/apt/sources.list.d/*.sources; do
     [ -f "$f" ] && grep -q 'debian-archive-keyring\|/debian' "$f" && found+=("$f")
   done
   [ "${#found[@]}" -gt 0 ] || die "no Debian apt sources on this machine"
@@ -147,6 +149,8 @@ image() {
 guest() {
   local limit=$1 out=$2
   shift 2
+  local append="root=/dev/vda rw console=ttyS0 init=/zarpo-init"
+  append+=" mitigations=off oops=panic panic=-1 quiet"
   # TCG only (no KVM here). The default qemu64 CPU: with -cpu max the guest kernel oopses on the
   # 32-bit iret Wine uses. -snapshot keeps the cached image unchanged.
   timeout --kill-after=20 "$limit" qemu-system-x86_64 \
@@ -154,7 +158,7 @@ guest() {
     -display none -monitor none -serial "file:$out/console.log" -no-reboot -snapshot \
     -pidfile "$out/qemu.pid" \
     -kernel "$cache/vmlinuz" -initrd "$cache/initrd.img" \
-    -append "root=/dev/vda rw console=ttyS0 init=/zarpo-init mitigations=off oops=panic panic=-1 quiet" \
+    -append "$append" \
     -drive "file=$cache/root.img,format=raw,if=virtio" \
     -virtfs "local,path=$source_dir,mount_tag=src,security_model=none,readonly=on" \
     -virtfs "local,path=$out,mount_tag=out,security_model=none" \
@@ -219,9 +223,10 @@ run() {
     MTOOLS_SKIP_CHECK=1 mmd -i "$out/$rec.base.img" ::/Zarpo
     cp --sparse=always "$out/$rec.base.img" "$out/$rec.img"
     : > "$out/$rec.log"
+    local log_writes="driver=blklogwrites,node-name=$rec,file=$rec-disk,log=$rec-log"
     disks+=(-blockdev "driver=file,filename=$out/$rec.img,node-name=$rec-disk"
             -blockdev "driver=file,filename=$out/$rec.log,node-name=$rec-log"
-            -blockdev "driver=blklogwrites,node-name=$rec,file=$rec-disk,log=$rec-log,log-sector-size=512"
+            -blockdev "$log_writes,log-sector-size=512"
             -device "virtio-blk-pci,drive=$rec,serial=$rec,addr=$(printf %x $slot)")
     slot=$((slot + 1))
   done
@@ -236,7 +241,8 @@ run() {
     tail -n 30 "$out/console.log" >&2 || true
     die "the guest did not power off within $limit s (stuck); console in $out/console.log"
   fi
-  [ "$code" -eq 0 ] || die "qemu failed with exit code $code after $took s; console in $out/console.log"
+  [ "$code" -eq 0 ] ||
+    die "qemu failed with exit code $code after $took s; console in $out/console.log"
   if [ ! -f "$out/finished" ]; then
     tail -n 30 "$out/console.log" >&2 || true
     die "the guest stopped after $took s without finishing its runner; console in $out/console.log"
@@ -278,7 +284,8 @@ boot() {
     return 0
   fi
   [ "$code" -eq 0 ] || die "qemu failed with exit code $code; console in $out/console.log"
-  [ -f "$out/finished" ] || die "the guest stopped without finishing its step; console in $out/console.log"
+  [ -f "$out/finished" ] ||
+    die "the guest stopped without finishing its step; console in $out/console.log"
 }
 
 result() {

@@ -40,7 +40,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build "${build}" --target zarpo_packa
 if(result EQUAL 0)
   message(FATAL_ERROR "a text file as the package built:\n${out}${err}")
 endif()
-expect_in("${out}${err}" "length: the header says 544501614 stored bytes, the file has ${size}" "build")
+expect_in("${out}${err}"
+  "length: the header says 544501614 stored bytes, the file has ${size}" "build")
 if(EXISTS "${build}/package.bin")
   message(FATAL_ERROR "the refused package was embedded all the same")
 endif()

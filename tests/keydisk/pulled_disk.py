@@ -216,9 +216,9 @@ def trial(args, entries, package):
     # extra (fsck's renamed leftovers), past.
     header = ["cut", "file", "ms", "killed", "right", "torn", "missing", "past", "fsck",
               "renamed", "Existing", "written", "blessed", "unseen", "wrong", "extra", "past"]
-    print("\n%d entries, %d cuts, seed %d, options %s%s" % (len(entries), args.cuts, args.seed,
-                                                           args.options,
-                                                           ", sizes doubled" if args.double else ""))
+    print("\n%d entries, %d cuts, seed %d, options %s%s"
+          % (len(entries), args.cuts, args.seed, args.options,
+             ", sizes doubled" if args.double else ""))
     print(" ".join("%8s" % h for h in header))
     for row in rows:
         print(" ".join("%8s" % v for v in row))

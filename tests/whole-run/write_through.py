@@ -17,7 +17,8 @@ import subprocess
 import sys
 import tempfile
 
-CALL = re.compile(r'^\d+ +(\w+)\((?:-?\d+<([^>]*)>)?(?:, "([^"]*)")?(.*)\) += (-?\d+)(?:<([^>]*)>)?')
+CALL = re.compile(r'^\d+ +(\w+)\((?:-?\d+<([^>]*)>)?(?:, "([^"]*)")?'
+                  r'(.*)\) += (-?\d+)(?:<([^>]*)>)?')
 TRACED = "openat,write,utimensat,fsync,fdatasync,syncfs,close,mkdirat,unlinkat"
 
 

@@ -38,7 +38,8 @@ def test_entries(setup_program):
     attributes = [0x20, 0x21, 0x22, 0x20, 0x20, 0x20, 0x20]
     entries = []
     for i, (name, attribute) in enumerate(zip(names, attributes)):
-        data = setup_program if i == 0 else ("entry %d: %s\r\n" % (i + 1, name)).encode("cp932") * (i + 1)
+        data = (setup_program if i == 0
+                else ("entry %d: %s\r\n" % (i + 1, name)).encode("cp932") * (i + 1))
         entries.append(PackageEntry(name.encode("cp932"), data, attribute,
                                     filetime(2025, 6, 1 + i, 10, 20, 2 * i)))
     return entries
@@ -217,7 +218,8 @@ def setup_started(ctx, answer):
         entries = test_entries(ctx.setup_program)
         updater = ctx.swapped_updater(sandbox, zarpo_format.build_package(entries))
         ctx.check_exit(ctx.update(sandbox, ["yes", answer], 2, updater))
-        ctx.check_boxes(sandbox, [confirm_box("E", IDYES), done_box(IDYES if answer == "yes" else IDNO)])
+        ctx.check_boxes(sandbox, [confirm_box("E", IDYES),
+                                  done_box(IDYES if answer == "yes" else IDNO)])
         ctx.check_trace(sandbox.trace_lines(), fresh_trace("E", entries))
         ctx.check_installed(sandbox, zarpo, "E", entries)
         mark = os.path.join(zarpo, "setup-ran.txt")
@@ -273,7 +275,8 @@ def file_in_use(ctx):
         ctx.check_exit(ctx.update(sandbox, ["yes", "no"], 2, updater))
         ctx.check_boxes(sandbox, [confirm_box("E", IDYES), done_box(IDNO)])
         rerun_lines = sandbox.trace_lines()[len(lines):]
-        ctx.check_trace(rerun_lines[:3], [b"Existing [" + target("E", e) + b"]" for e in entries[:3]])
+        ctx.check_trace(rerun_lines[:3],
+                        [b"Existing [" + target("E", e) + b"]" for e in entries[:3]])
         ctx.checks.true(len(rerun_lines) > 3 and rerun_lines[3].startswith(different),
                         "the rerun should find the released file different: %r" % rerun_lines[3:4])
         ctx.check_trace(rerun_lines[4:], [b"[" + target("E", held) + b"] 1"] +
@@ -300,7 +303,8 @@ def special_names(ctx):
             ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
             ctx.check_boxes(sandbox, [confirm_box("E", IDYES), FAILED_BOX])
             lines = sandbox.trace_lines()
-            expected = fresh_trace("E", [first]) if i == 0 else [b"Existing [" + target("E", first) + b"]"]
+            expected = (fresh_trace("E", [first]) if i == 0
+                        else [b"Existing [" + target("E", first) + b"]"])
             ctx.check_trace(lines[seen:], expected + [b"[" + target("E", special) + b"] 0"])
             seen = len(lines)
         ctx.check_installed(sandbox, zarpo, "E", [first])

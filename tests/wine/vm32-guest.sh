@@ -30,7 +30,8 @@ mkdir -p "$work/build"
 # The programs, the helpers' DLLs and the package run from the guest's own disk: Wine loading a
 # large program straight from the 9p share found a page of its code as zeros (a page fault at
 # main()).
-(cd "$build" && find . \( -name '*.exe' -o -name '*.dll' -o -name package.bin \) -exec cp --parents {} "$work/build" \;)
+(cd "$build" && find . \( -name '*.exe' -o -name '*.dll' -o -name package.bin \) \
+  -exec cp --parents {} "$work/build" \;)
 set -- python3 "$src/tests/wine/scenarios.py" --build "$work/build" --source "$src" \
   --template "$work/template" --wine "$wine" --wineserver "$wineserver" \
   --arch win32 --time-scale "$scale"
@@ -111,14 +112,16 @@ bounded() {
   timeout -k 30 "$limit" "$@" >"$out/$name.log" 2>&1
   code=$?
   if [ "$code" -eq 124 ] || [ "$code" -eq 137 ]; then
-    echo "FAIL: $name did not end within $limit s in the emulated machine (stuck)" >>"$out/$name.log"
+    echo "FAIL: $name did not end within $limit s in the emulated machine (stuck)" \
+      >>"$out/$name.log"
   fi
   echo "$code" >"$out/$name.rc"
   echo "$name: exit $code in $(($(now) - started)) s" | tee -a "$out/summary"
   return "$code"
 }
 
-echo "zarpo-vm32: up $(cut -d' ' -f1 /proc/uptime) s; $(nproc) processors, $(free -m | awk '/Mem:/ {print $2}') MB, time scale $scale"
+echo "zarpo-vm32: up $(cut -d' ' -f1 /proc/uptime) s; $(nproc) processors," \
+  "$(free -m | awk '/Mem:/ {print $2}') MB, time scale $scale"
 keydisk_names=$($keydisk --list --all) || keydisk_names=""
 if [ -z "$wanted" ]; then
   wanted="$(python3 "$src/tests/wine/scenarios.py" --list) $($keydisk --list)" || wanted=""
