@@ -10,11 +10,6 @@
 
 #include "package/package.h"
 
-static DWORD ReadDword(const BYTE* bytes) {
-  return (DWORD)bytes[0] | ((DWORD)bytes[1] << 8) | ((DWORD)bytes[2] << 16) |
-         ((DWORD)bytes[3] << 24);
-}
-
 // The package is bad for `reason`; `detail` as PackageReason says.
 static PackageOutcome Bad(Package* package, PackageReason reason, DWORD detail = 0) {
   package->Reason = reason;
@@ -46,10 +41,7 @@ PackageOutcome UnpackPackage(const BYTE* resource, DWORD available, Package* pac
   Empty(package);
   if (!resource || available < PackageHeaderSize) return Bad(package, ReasonTooShort);
 
-  PackageHeader header;
-  header.StoredLength = ReadDword(resource + StoredLengthAt);
-  header.UnpackedLength = ReadDword(resource + UnpackedLengthAt);
-  header.Checksum = ReadDword(resource + ChecksumAt);
+  const PackageHeader header = ReadPackageHeader(resource);
   if (header.StoredLength < PackageHeaderSize || header.StoredLength > available) {
     return Bad(package, ReasonStoredLength);
   }
@@ -100,12 +92,7 @@ int NextEntry(EntryWalk* walk, Entry* entry) {
     walk->Broken = 1;
     return 0;
   }
-  EntryHeader header;
-  header.DataLength = ReadDword(at + DataLengthAt);
-  header.Attributes = ReadDword(at + AttributesAt);
-  header.LastWrite.dwLowDateTime = ReadDword(at + LastWriteAt);
-  header.LastWrite.dwHighDateTime = ReadDword(at + LastWriteAt + 4);
-  header.NameLength = ReadDword(at + NameLengthAt);
+  const EntryHeader header = ReadEntryHeader(at);
   left -= EntryHeaderSize;
 
   // The name must fit the 260-byte buffer with its NUL; name and data must lie inside the data.
