@@ -23,12 +23,14 @@ import random
 import shutil
 import sys
 
+import zarpo_format
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLE_MANIFEST = os.path.join(HERE, "..", "resources", "sample", "release.manifest")
 
 UNPACKED_LENGTH = 33243206
 LARGEST_ENTRY = 9885184
-ENTRY_HEADER = 20
+ENTRY_HEADER = zarpo_format.ENTRY_HEADER.size
 SHAPES = ("1x", "2x", "4x", "10000")
 
 # Byte share of random runs that brings each kind of content to about 4:1 at zlib level 9.

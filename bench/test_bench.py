@@ -15,6 +15,7 @@ import chart
 import make_release
 import measure
 import report
+import zarpo_format
 
 
 def unpacked_length(entries):
@@ -206,13 +207,14 @@ class ChartTest(unittest.TestCase):
 
 def body(entries):
     """The unpacked data of (code page 932 name, data) entries, as zarpo-pack lays it out."""
-    return b"".join(struct.pack("<5I", len(data), 0x20, 0, 0, len(name)) + name + data
+    return b"".join(zarpo_format.ENTRY_HEADER.pack(len(data), 0x20, 0, len(name)) + name + data
                     for name, data in entries)
 
 
 def package(unpacked, crc_offset=0, extra_length=0):
     stream = zlib.compress(unpacked, 9)
-    return struct.pack("<3I", 12 + len(stream) + extra_length, len(unpacked),
+    header = zarpo_format.PACKAGE_HEADER
+    return header.pack(header.size + len(stream) + extra_length, len(unpacked),
                        (zlib.crc32(unpacked) + crc_offset) & 0xFFFFFFFF) + stream
 
 
@@ -229,8 +231,8 @@ class YardstickTest(unittest.TestCase):
             ("wrong CRC", package(good, crc_offset=1), False, False),
             ("stored length past the end", package(good, extra_length=1), False, False),
             # The floor does not walk the entries; the limit must refuse these.
-            ("name past the end", package(good + struct.pack("<5I", 0, 0, 0, 0, 40) + b"x" * 10),
-             True, False),
+            ("name past the end",
+             package(good + zarpo_format.ENTRY_HEADER.pack(0, 0, 0, 40) + b"x" * 10), True, False),
             ("header past the end", package(good + bytes(10)), True, False),
         ]
         for name, data, floor_ok, limit_ok in cases:
@@ -267,7 +269,8 @@ class YardstickTest(unittest.TestCase):
             with self.subTest(attributes=attributes), tempfile.TemporaryDirectory() as out:
                 path = os.path.join(out, "package.bin")
                 with open(path, "wb") as f:
-                    f.write(package(struct.pack("<2IQI", 1, attributes, stamp, 1) + b"ax"))
+                    header = zarpo_format.ENTRY_HEADER.pack(1, attributes, stamp, 1)
+                    f.write(package(header + b"ax"))
                 run_ = subprocess.run([os.environ["BENCH_LIMIT"], "--fair", path, out],
                                       capture_output=True)
                 self.assertEqual(run_.returncode, 0, run_.stderr)
