@@ -251,7 +251,7 @@ int MapOntoHost(const char* windowsPath, DriveLookUp lookUp, char* out, size_t s
   // Convert before splitting: a backslash byte may be the second half of a character.
   static_assert(PATH_MAX < 8192, "the converted path lives on the stack");
   char utf8[3 * PATH_MAX + 1];
-  if (!PosixAnsiToUtf8(windowsPath, utf8, sizeof utf8)) return PosixFail(ERROR_INVALID_NAME);
+  if (!HostAnsiToUtf8(windowsPath, utf8, sizeof utf8)) return PosixFail(ERROR_INVALID_NAME);
   if (IsSeparator(utf8[0]) && IsSeparator(utf8[1])) return PosixFail(ERROR_BAD_NETPATH);
   if (!IsDriveLetter(utf8[0]) || utf8[1] != ':') return PosixFail(ERROR_PATH_NOT_FOUND);
 

@@ -326,13 +326,13 @@ int NameOfEntry(LPCSTR windowsPath, const char* hostName, char* out, size_t size
   size_t length = (size_t)(p - start);
   int dots = (length == 1 && start[0] == '.') ||
              (length == 2 && start[0] == '.' && start[1] == '.');
-  if (length > 0 && !dots && PosixAnsiRoundTrips(start, length)) {
+  if (length > 0 && !dots && HostAnsiRoundTrips(start, length)) {
     if (length >= size) return 0;
     memcpy(out, start, length);
     out[length] = '\0';
     return 1;
   }
-  return PosixUtf8ToAnsi(hostName, out, size);
+  return HostUtf8ToAnsi(hostName, out, size);
 }
 
 }  // namespace
@@ -370,7 +370,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA find
   // On FAT and exFAT the entry found may hold another name than the one asked for.
   char stored[NAME_MAX + 1];
   int named = fat && StoredName(&at, stored, sizeof stored)
-                  ? PosixUtf8ToAnsi(stored, findData->cFileName, sizeof findData->cFileName)
+                  ? HostUtf8ToAnsi(stored, findData->cFileName, sizeof findData->cFileName)
                   : NameOfEntry(fileName, at.Name, findData->cFileName,
                                 sizeof findData->cFileName);
   if (!named) {

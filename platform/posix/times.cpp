@@ -56,7 +56,7 @@ extern "C" BOOL WINAPI FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fat
   int64_t year;
   int month;
   int day;
-  PosixCivilFromDays(days, &year, &month, &day);
+  HostCivilFromDays(days, &year, &month, &day);
   if (year < 1980 || year > 2107) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

@@ -51,7 +51,7 @@ TEST(PosixDisplayTest, ShowsCodePage932AsUtf8AndEscapesTheRest) {
   };
   for (const auto& c : cases) {
     char out[256];
-    size_t length = PosixAnsiToDisplay(c.Ansi.data(), c.Ansi.size(), c.KeepLineFeeds, out, sizeof out);
+    size_t length = HostAnsiToDisplay(c.Ansi.data(), c.Ansi.size(), c.KeepLineFeeds, out, sizeof out);
     EXPECT_EQ(std::string(out), c.Shown) << c.Shown;
     EXPECT_EQ(length, c.Shown.size()) << c.Shown;
   }
@@ -66,7 +66,7 @@ TEST(PosixDisplayTest, CutsOnlyBetweenCharacters) {
   for (const auto& c : cases) {
     char out[16];
     memset(out, '#', sizeof out);
-    size_t length = PosixAnsiToDisplay(ansi.data(), ansi.size(), 0, out, c.Size);
+    size_t length = HostAnsiToDisplay(ansi.data(), ansi.size(), 0, out, c.Size);
     EXPECT_EQ(std::string(out), c.Shown) << c.Size;
     EXPECT_EQ(length, c.Shown.size()) << c.Size;
     EXPECT_EQ(out[c.Size], '#') << "wrote past the buffer of " << c.Size;
