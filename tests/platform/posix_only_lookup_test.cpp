@@ -22,28 +22,6 @@
 
 namespace {
 
-// A drive table in the test's scratch folder, in place of the scratch drive's while it lives.
-class Table {
- public:
-  Table() : folder_(ScratchHostRoot() + "table") {
-    saved_ = getenv("ZARPO_DOSDEVICES");
-    mkdir(folder_.c_str(), 0755);
-    setenv("ZARPO_DOSDEVICES", folder_.c_str(), 1);
-  }
-  ~Table() { setenv("ZARPO_DOSDEVICES", saved_.c_str(), 1); }
-  std::string Entry(char letter) const { return folder_ + "/" + letter + ":"; }
-  void Link(char letter, const std::string& target) const {
-    unlink(Entry(letter).c_str());
-    EXPECT_EQ(symlink(target.c_str(), Entry(letter).c_str()), 0);
-  }
-  void Unlink(char letter) const { unlink(Entry(letter).c_str()); }
-  void Types(const std::string& text) const { std::ofstream(folder_ + "/drive-types") << text; }
-
- private:
-  std::string folder_;
-  std::string saved_;
-};
-
 // The converter's own answer, to hold the copied fast paths to.
 std::string Iconv(const char* to, const char* from, const std::string& text) {
   iconv_t cd = iconv_open(to, from);
@@ -110,7 +88,7 @@ TEST(PosixLookup, EveryPathCallReportsAMissingMedium) {
   mkdir((host + "disk").c_str(), 0755);
   mkdir((host + "disk/sub").c_str(), 0755);
   std::ofstream(host + "plain") << "not a folder";
-  Table table;
+  TestDriveTable table;
   table.Types("f: removable\nh: removable\nq: cdrom\nk: fixed\n");
   table.Link('h', host + "gone");  // a removable drive whose link leads nowhere
   table.Link('k', host + "gone");  // the same for a fixed drive
@@ -161,7 +139,7 @@ TEST(PosixLookup, EveryPathCallReportsAMissingMedium) {
 TEST(PosixLookup, TheRootIsTheFolderNeverTheLink) {
   std::string host = ScratchHostRoot();
   mkdir((host + "disk").c_str(), 0755);
-  Table table;
+  TestDriveTable table;
   table.Types("r: removable\n");
   table.Link('r', "../disk");  // relative: from the table folder
   const std::string roots[] = {"R:\\", "R:", "R:\\.", "R:\\a\\..\\.."};
@@ -210,7 +188,7 @@ TEST(PosixLookup, TheRootIsTheFolderNeverTheLink) {
 // leads to shows at the very next call, and a search's handle never holds the kept root.
 TEST(PosixLookup, EachChangeOfTheRootShowsAtTheNextCall) {
   std::string host = ScratchHostRoot();
-  Table table;
+  TestDriveTable table;
   table.Types("s: removable\n");
   auto folder = [&](const std::string& name, const std::string& content) {
     mkdir((host + name).c_str(), 0755);
