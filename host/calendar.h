@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-inline int64_t PosixDaysFromCivil(int64_t year, int month, int day) {
+inline int64_t HostDaysFromCivil(int64_t year, int month, int day) {
   year -= month <= 2 ? 1 : 0;
   const int64_t era = (year >= 0 ? year : year - 399) / 400;
   const int64_t yearOfEra = year - era * 400;
@@ -14,7 +14,7 @@ inline int64_t PosixDaysFromCivil(int64_t year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-inline void PosixCivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
+inline void HostCivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
   days += 719468;
   const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
   const int64_t dayOfEra = days - era * 146097;

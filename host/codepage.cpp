@@ -87,7 +87,7 @@ int Fail(char* out) {
 
 }  // namespace
 
-int PosixAnsiToUtf8(const char* ansi, char* out, size_t size) {
+int HostAnsiToUtf8(const char* ansi, char* out, size_t size) {
   if (size == 0) return 0;
   const unsigned char* p = (const unsigned char*)ansi;
   size_t n = 0;
@@ -112,7 +112,7 @@ int PosixAnsiToUtf8(const char* ansi, char* out, size_t size) {
   return 1;
 }
 
-int PosixUtf8ToAnsi(const char* utf8, char* out, size_t size) {
+int HostUtf8ToAnsi(const char* utf8, char* out, size_t size) {
   if (size == 0) return 0;
   const unsigned char* p = (const unsigned char*)utf8;
   size_t n = 0;
@@ -131,7 +131,7 @@ int PosixUtf8ToAnsi(const char* utf8, char* out, size_t size) {
   return 1;
 }
 
-int PosixAnsiRoundTrips(const char* ansi, size_t length) {
+int HostAnsiRoundTrips(const char* ansi, size_t length) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(ansi);
   const unsigned char* end = p + length;
   while (p < end) {
@@ -146,8 +146,8 @@ int PosixAnsiRoundTrips(const char* ansi, size_t length) {
   return 1;
 }
 
-long PosixAnsiToUtf16(const char* ansi, size_t length, unsigned short* out, size_t size,
-                      int strict) {
+long HostAnsiToUtf16(const char* ansi, size_t length, unsigned short* out, size_t size,
+                     int strict) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(ansi);
   const unsigned char* end = p + length;
   size_t n = 0;

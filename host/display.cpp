@@ -21,8 +21,8 @@ static int Append(char* out, size_t size, size_t* used, const char* piece, size_
   return 1;
 }
 
-size_t PosixAnsiToDisplay(const char* ansi, size_t length, int keepLineFeeds, char* out,
-                          size_t size) {
+size_t HostAnsiToDisplay(const char* ansi, size_t length, int keepLineFeeds, char* out,
+                         size_t size) {
   static const char Hex[] = "0123456789ABCDEF";
   size_t used = 0;
   size_t i = 0;
@@ -39,10 +39,10 @@ size_t PosixAnsiToDisplay(const char* ansi, size_t length, int keepLineFeeds, ch
       continue;
     }
     // One character: a lead byte with its trail byte, or a single byte (half-width kana).
-    size_t width = PosixIsLeadByte(b) && i + 1 < length && ansi[i + 1] != '\0' ? 2 : 1;
+    size_t width = HostIsLeadByte(b) && i + 1 < length && ansi[i + 1] != '\0' ? 2 : 1;
     char character[3] = {ansi[i], width == 2 ? ansi[i + 1] : '\0', '\0'};
     char utf8[8];
-    if (PosixAnsiToUtf8(character, utf8, sizeof utf8)) {
+    if (HostAnsiToUtf8(character, utf8, sizeof utf8)) {
       if (!Append(out, size, &used, utf8, strlen(utf8))) break;
       i += width;
     } else {

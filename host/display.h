@@ -5,10 +5,10 @@
 #include <stddef.h>
 
 // Converts `length` bytes of code page 932 text into UTF-8 for display in `out` (`size`
-// bytes, NUL included; size > 0). Unlike PosixAnsiToUtf8 it never gives up: a byte that does
+// bytes, NUL included; size > 0). Unlike HostAnsiToUtf8 it never gives up: a byte that does
 // not start a valid character with a Unicode form, and every control byte (NUL included)
 // except tab and, when keepLineFeeds, the line feed, is shown as the four characters \xNN.
 // The result is cut before the first character or escape that does not fit. Returns the
 // number of bytes written before the NUL.
-size_t PosixAnsiToDisplay(const char* ansi, size_t length, int keepLineFeeds, char* out,
-                          size_t size);
+size_t HostAnsiToDisplay(const char* ansi, size_t length, int keepLineFeeds, char* out,
+                         size_t size);

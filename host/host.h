@@ -3,10 +3,10 @@
 // how things are kept on the host. Nothing here calls the layer or knows of Win32; the layer
 // builds on it (platform/posix/), never the other way round.
 //
-//   code page 932 <-> UTF-8        PosixAnsiToUtf8, PosixUtf8ToAnsi, PosixAnsiRoundTrips
-//   text for a UTF-8 terminal      PosixAnsiToDisplay
-//   the monitor's local socket     PosixMonitorSocketPath, POSIX_MONITOR_MAX_LINE, _ACK
-//   calendar arithmetic            PosixDaysFromCivil, PosixCivilFromDays
+//   code page 932 <-> UTF-8        HostAnsiToUtf8, HostUtf8ToAnsi, HostAnsiRoundTrips
+//   text for a UTF-8 terminal      HostAnsiToDisplay
+//   the monitor's local socket     HostMonitorSocketPath, HOST_MONITOR_MAX_LINE, _ACK
+//   calendar arithmetic            HostDaysFromCivil, HostCivilFromDays
 #pragma once
 
 #include "host/calendar.h"

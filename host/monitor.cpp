@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-int PosixMonitorSocketPath(char* out, size_t size) {
+int HostMonitorSocketPath(char* out, size_t size) {
   const char* runtime = getenv("XDG_RUNTIME_DIR");
   int length = runtime && runtime[0]
                    ? snprintf(out, size, "%s/DebugMonitor", runtime)

@@ -6,10 +6,10 @@
 #include <stddef.h>
 
 // Longest line the exchange carries; a receiver drops a longer one unacknowledged.
-#define POSIX_MONITOR_MAX_LINE 65536u
+#define HOST_MONITOR_MAX_LINE 65536u
 // The byte a receiver answers once it has taken a line.
-#define POSIX_MONITOR_ACK 0x06
+#define HOST_MONITOR_ACK 0x06
 
 // The socket's path: $XDG_RUNTIME_DIR/DebugMonitor, or /tmp/DebugMonitor-<uid> when that
 // variable is unset or empty. 1, or 0 (out holds "") when it does not fit in `size` bytes.
-int PosixMonitorSocketPath(char* out, size_t size);
+int HostMonitorSocketPath(char* out, size_t size);

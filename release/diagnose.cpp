@@ -18,7 +18,7 @@ std::string Hex(uint32_t value) {
 
 std::string PrintableName(const char* ansi) {
   char utf8[MAX_PATH * 4];
-  if (PosixAnsiToUtf8(ansi, utf8, sizeof utf8)) return utf8;
+  if (HostAnsiToUtf8(ansi, utf8, sizeof utf8)) return utf8;
   // Not valid code page 932: show the bytes.
   std::string out;
   for (const char* at = ansi; *at; at++) {
@@ -36,7 +36,7 @@ std::string PrintableName(const char* ansi) {
 static std::string EntryProblem(const Entry& entry, NameSet* names) {
   char utf8[MAX_PATH * 4];
   std::string ansi(entry.Name, entry.Header.NameLength);
-  if (ansi.find('\0') != std::string::npos || !PosixAnsiToUtf8(entry.Name, utf8, sizeof utf8)) {
+  if (ansi.find('\0') != std::string::npos || !HostAnsiToUtf8(entry.Name, utf8, sizeof utf8)) {
     return "the name is not valid code page 932 text";
   }
   uint64_t time = (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |

@@ -26,7 +26,7 @@ const int64_t EpochDifference = 11644473600LL;  // seconds from 1601 to 1970
 
 std::string Utf8Name(const std::string& ansi) {
   char utf8[4 * 260 + 1];
-  if (ansi.find('\0') == std::string::npos && PosixAnsiToUtf8(ansi.c_str(), utf8, sizeof utf8)) {
+  if (ansi.find('\0') == std::string::npos && HostAnsiToUtf8(ansi.c_str(), utf8, sizeof utf8)) {
     return utf8;
   }
   std::string shown;

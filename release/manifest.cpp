@@ -63,7 +63,7 @@ bool ParseUtcTime(const std::string& text, uint64_t* fileTime) {
       hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  int64_t seconds = PosixDaysFromCivil(year, (int)month, (int)day) * 86400 + hour * 3600 +
+  int64_t seconds = HostDaysFromCivil(year, (int)month, (int)day) * 86400 + hour * 3600 +
                     minute * 60 + second + EpochDifference;
   *fileTime = (uint64_t)seconds * TicksPerSecond + fraction;
   return true;
@@ -76,7 +76,7 @@ std::string FormatUtcTime(uint64_t fileTime) {
   int64_t inDay = seconds - days * 86400;
   int64_t year;
   int month, day;
-  PosixCivilFromDays(days, &year, &month, &day);
+  HostCivilFromDays(days, &year, &month, &day);
   char text[64];
   snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%07lluZ", (long long)year, month,
            day, (int)(inDay / 3600), (int)(inDay / 60 % 60), (int)(inDay % 60),
@@ -160,7 +160,7 @@ std::string CheckEntryName(ManifestEntry* entry, NameSet* names) {
   std::string problem = SpellingProblem(entry->name);
   if (!problem.empty()) return problem + (entry->name.empty() ? "" : ": " + entry->name);
   std::string ansi(entry->name.size() * 2 + 1, '\0');
-  if (!PosixUtf8ToAnsi(entry->name.c_str(), &ansi[0], ansi.size())) {
+  if (!HostUtf8ToAnsi(entry->name.c_str(), &ansi[0], ansi.size())) {
     return "the name is not valid UTF-8 or has a character that code page 932 lacks: " +
            entry->name;
   }

@@ -89,7 +89,7 @@ bool ScanFolder(Scan* scan, const std::string& relative, std::string* error) {
       continue;
     }
     std::string ansi(name.size() * 2 + 1, '\0');
-    if (!PosixUtf8ToAnsi(name.c_str(), &ansi[0], ansi.size())) {
+    if (!HostUtf8ToAnsi(name.c_str(), &ansi[0], ansi.size())) {
       LeaveOut(scan, shown, "the name has a character that code page 932 lacks");
       continue;
     }

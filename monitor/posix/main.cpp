@@ -83,7 +83,7 @@ bool ParseArguments(int argc, char** argv, Options& options) {
   }
   if (options.Socket.empty()) {
     char path[sizeof(sockaddr_un::sun_path)];
-    if (!PosixMonitorSocketPath(path, sizeof path)) {
+    if (!HostMonitorSocketPath(path, sizeof path)) {
       fprintf(stderr, "debug-monitor: the socket path is too long\n");
       return false;
     }
@@ -153,7 +153,7 @@ bool ReceiveLine(int client, std::vector<char>& line) {
   unsigned char header[4];
   if (!ReadAll(client, reinterpret_cast<char*>(header), sizeof header)) return false;
   size_t length = header[0] | header[1] << 8 | header[2] << 16 | static_cast<size_t>(header[3]) << 24;
-  if (length > POSIX_MONITOR_MAX_LINE) {
+  if (length > HOST_MONITOR_MAX_LINE) {
     fprintf(stderr, "debug-monitor: dropped a line of %zu bytes\n", length);
     return false;
   }
@@ -165,7 +165,7 @@ bool ReceiveLine(int client, std::vector<char>& line) {
 std::string DisplayForm(const std::vector<char>& line) {
   // Every byte may become a four-character escape.
   std::vector<char> shown(line.size() * 4 + 1);
-  size_t length = PosixAnsiToDisplay(line.data(), line.size(), 0, shown.data(), shown.size());
+  size_t length = HostAnsiToDisplay(line.data(), line.size(), 0, shown.data(), shown.size());
   return std::string(shown.data(), length);
 }
 
@@ -243,7 +243,7 @@ int Run(const Options& options) {
         if (!WriteAll(appendFile, stored.data(), stored.size()))
           fprintf(stderr, "debug-monitor: %s: %s\n", options.Append.c_str(), strerror(errno));
       }
-      char ack = POSIX_MONITOR_ACK;
+      char ack = HOST_MONITOR_ACK;
       send(client, &ack, 1, MSG_NOSIGNAL);
     }
     close(client);

@@ -135,7 +135,7 @@ extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) 
   char shown[4096];
   WriteText("\n[");
   const char* captionText = caption ? caption : "Error";  // Windows' caption when none is given
-  WriteAll(shown, PosixAnsiToDisplay(captionText, strlen(captionText), 0, shown, sizeof shown));
+  WriteAll(shown, HostAnsiToDisplay(captionText, strlen(captionText), 0, shown, sizeof shown));
   WriteText("]\n");
   const char* icon = IconWordOf(type);
   if (icon) {
@@ -143,7 +143,7 @@ extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) 
     WriteText(": ");
   }
   const char* body = text ? text : "";
-  WriteAll(shown, PosixAnsiToDisplay(body, strlen(body), 1, shown, sizeof shown));
+  WriteAll(shown, HostAnsiToDisplay(body, strlen(body), 1, shown, sizeof shown));
   WriteText("\n");
 
   ButtonSet set = ButtonsOf(type);

@@ -15,7 +15,7 @@
 // CD drive then answers ERROR_NOT_READY, as an empty card reader does on Windows. A letter with
 // neither is no drive at all. The table is looked at anew on every call, so that plugging a
 // "disk" in or out is just changing a link: the file calls keep the folder a root leads to open
-// between calls (kept.cpp), and check with one stat on every call that the link still leads
+// between calls (cache.cpp), and check with one stat on every call that the link still leads
 // there.
 #include <ctype.h>
 #include <errno.h>
@@ -30,7 +30,7 @@
 
 #include "platform/extra_calls.h"
 #include "host/codepage.h"
-#include "platform/posix/filesys.h"
+#include "platform/posix/errors.h"
 #include "platform/posix/hostpath.h"
 
 namespace {
@@ -242,29 +242,24 @@ int IsDriveRoot(const char* path, int bareAllowed) {
   return IsSeparator(path[2]) && path[3] == '\0';
 }
 
-int Fail(DWORD error) {
-  SetLastError(error);
-  return 0;
-}
-
 // X:\... -> host path, the drive's root as `lookUp` names it; see hostpath.h.
 int MapOntoHost(const char* windowsPath, DriveLookUp lookUp, char* out, size_t size,
                 size_t* rootLength) {
   if (size) out[0] = '\0';
-  if (!windowsPath || !*windowsPath) return Fail(ERROR_PATH_NOT_FOUND);
-  if (strlen(windowsPath) >= PATH_MAX) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (!windowsPath || !*windowsPath) return PosixFail(ERROR_PATH_NOT_FOUND);
+  if (strlen(windowsPath) >= PATH_MAX) return PosixFail(ERROR_FILENAME_EXCED_RANGE);
   // Convert before splitting: a backslash byte may be the second half of a character.
   static_assert(PATH_MAX < 8192, "the converted path lives on the stack");
   char utf8[3 * PATH_MAX + 1];
-  if (!PosixAnsiToUtf8(windowsPath, utf8, sizeof utf8)) return Fail(ERROR_INVALID_NAME);
-  if (IsSeparator(utf8[0]) && IsSeparator(utf8[1])) return Fail(ERROR_BAD_NETPATH);
-  if (!IsDriveLetter(utf8[0]) || utf8[1] != ':') return Fail(ERROR_PATH_NOT_FOUND);
+  if (!HostAnsiToUtf8(windowsPath, utf8, sizeof utf8)) return PosixFail(ERROR_INVALID_NAME);
+  if (IsSeparator(utf8[0]) && IsSeparator(utf8[1])) return PosixFail(ERROR_BAD_NETPATH);
+  if (!IsDriveLetter(utf8[0]) || utf8[1] != ':') return PosixFail(ERROR_PATH_NOT_FOUND);
 
   Drive drive;
   LookUpDrive(utf8[0], lookUp, &drive);
-  if (!drive.HasMedium) return Fail(DriveError(&drive));
+  if (!drive.HasMedium) return PosixFail(DriveError(&drive));
   size_t length = strlen(drive.Root);
-  if (length >= size) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (length >= size) return PosixFail(ERROR_FILENAME_EXCED_RANGE);
   memcpy(out, drive.Root, length + 1);
   size_t root = length;
 
@@ -285,7 +280,7 @@ int MapOntoHost(const char* windowsPath, DriveLookUp lookUp, char* out, size_t s
       }
     } else {
       int needSlash = length == 0 || out[length - 1] != '/';
-      if (length + (size_t)needSlash + n >= size) return Fail(ERROR_FILENAME_EXCED_RANGE);
+      if (length + (size_t)needSlash + n >= size) return PosixFail(ERROR_FILENAME_EXCED_RANGE);
       if (needSlash) out[length++] = '/';
       memcpy(out + length, p, n);
       length += n;
@@ -296,7 +291,7 @@ int MapOntoHost(const char* windowsPath, DriveLookUp lookUp, char* out, size_t s
   // Keep a final separator, so that the host refuses a file named as a folder, as Windows does.
   size_t last = strlen(utf8);
   if (length > root && last > 2 && IsSeparator(utf8[last - 1])) {
-    if (length + 1 >= size) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    if (length + 1 >= size) return PosixFail(ERROR_FILENAME_EXCED_RANGE);
     out[length++] = '/';
     out[length] = '\0';
   }
@@ -305,7 +300,7 @@ int MapOntoHost(const char* windowsPath, DriveLookUp lookUp, char* out, size_t s
     drive.HasMedium = 0;
     LookUpType(&drive);
     out[0] = '\0';
-    return Fail(DriveError(&drive));
+    return PosixFail(DriveError(&drive));
   }
   if (rootLength) *rootLength = root;
   return 1;
@@ -392,20 +387,20 @@ extern "C" BOOL WINAPI GetVolumeInformationA(LPCSTR rootPath, LPSTR volumeName,
                                              DWORD volumeNameSize, LPDWORD serialNumber,
                                              LPDWORD maxComponentLength, LPDWORD fileSystemFlags,
                                              LPSTR fileSystemName, DWORD fileSystemNameSize) {
-  if (!rootPath) return Fail(ERROR_PATH_NOT_FOUND);
-  if (!IsDriveRoot(rootPath, 0)) return Fail(ERROR_INVALID_NAME);  // Windows wants "X:\"
+  if (!rootPath) return PosixFail(ERROR_PATH_NOT_FOUND);
+  if (!IsDriveRoot(rootPath, 0)) return PosixFail(ERROR_INVALID_NAME);  // Windows wants "X:\"
   Drive drive;
   LookUpDrive(rootPath[0], LinkAndMedium, &drive);
-  if (!drive.HasMedium) return Fail(DriveError(&drive));
+  if (!drive.HasMedium) return PosixFail(DriveError(&drive));
   struct statfs fs;
   struct stat st;
   if (statfs(drive.Root, &fs) != 0 || stat(drive.Root, &st) != 0) {
-    return Fail(PosixErrorFromErrno(errno));
+    return PosixFail(PosixErrorFromErrno(errno));
   }
   // No label is kept for a host folder.
-  if (!FillText(volumeName, volumeNameSize, "")) return Fail(ERROR_MORE_DATA);
+  if (!FillText(volumeName, volumeNameSize, "")) return PosixFail(ERROR_MORE_DATA);
   if (!FillText(fileSystemName, fileSystemNameSize, FileSystemName(&fs))) {
-    return Fail(ERROR_MORE_DATA);
+    return PosixFail(ERROR_MORE_DATA);
   }
   // A serial number that stays the same while the folder does.
   if (serialNumber) {

@@ -4,7 +4,7 @@
 #include <errno.h>
 
 #include "platform/extra_calls.h"
-#include "platform/posix/filesys.h"
+#include "platform/posix/errors.h"
 
 static thread_local DWORD LastError = ERROR_SUCCESS;
 
@@ -14,9 +14,16 @@ extern "C" void WINAPI SetLastError(DWORD error) { LastError = error; }
 
 extern "C" UINT WINAPI SetErrorMode(UINT) { return 0; }
 
+int PosixFail(DWORD error) {
+  SetLastError(error);
+  return 0;
+}
+
+int PosixFailErrno() { return PosixFail(PosixErrorFromErrno(errno)); }
+
 // Win32 codes for host errno values: one switch, nothing looked at. What depends on the path
 // (a missing file or a missing folder on the way, a drive without a medium) is decided where the
-// path is resolved (files.cpp), not here.
+// path is resolved (beneath.cpp), not here.
 DWORD PosixErrorFromErrno(int error) {
   if (error == 0) return ERROR_SUCCESS;
   switch (error) {

@@ -18,8 +18,9 @@ int PosixHostPath(const char* windowsPath, char* out, size_t size);
 // table's own entry, "<table>/e:/", which every host call follows (the final slash makes lstat
 // and unlink follow it too), and whether it leads to a folder is only looked at when the path
 // names the root itself. Below the root nothing can be reached without a medium, so a file
-// call whose root cannot be opened asks PosixDriveErrorOfHostPath which error to report. Also gives the length of the root at the start of `out` (`out[*rootLength] == '\0'`
-// when the path names the drive root itself), for calls that must treat the root specially.
+// call whose root cannot be opened asks PosixDriveErrorOfHostPath which error to report. Also
+// gives the length of the root at the start of `out` (`out[*rootLength] == '\0'` when the path
+// names the drive root itself), for calls that must treat the root specially.
 int PosixHostPathOfDrive(const char* windowsPath, char* out, size_t size, size_t* rootLength);
 
 // For a host call refused on a path PosixHostPathOfDrive gave: 1, with ERROR_NOT_READY or

@@ -7,7 +7,7 @@
 #include "platform/extra_calls.h"
 #include "host/codepage.h"
 
-extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE testChar) { return PosixIsLeadByte(testChar); }
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE testChar) { return HostIsLeadByte(testChar); }
 
 // The character before `current`, found by walking forward from `start` so that a trail byte
 // is never taken for a character of its own. At (or before) the start, the start. As on
@@ -49,8 +49,8 @@ extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR tex
     return 0;
   }
   size_t bytes = length < 0 ? strlen(text) + 1 : (size_t)length;
-  long n = PosixAnsiToUtf16(text, bytes, outLength ? out : nullptr, (size_t)outLength,
-                            (flags & MB_ERR_INVALID_CHARS) != 0);
+  long n = HostAnsiToUtf16(text, bytes, outLength ? out : nullptr, (size_t)outLength,
+                           (flags & MB_ERR_INVALID_CHARS) != 0);
   if (n == -1) SetLastError(ERROR_NO_UNICODE_TRANSLATION);
   if (n == -2) SetLastError(ERROR_INSUFFICIENT_BUFFER);
   return n < 0 ? 0 : (int)n;

@@ -6,7 +6,7 @@
 
 #include "platform/extra_calls.h"
 #include "host/calendar.h"
-#include "platform/posix/filesys.h"
+#include "platform/posix/times.h"
 
 // Host times are 64-bit on every build, a 32-bit one included (the build defines _TIME_BITS=64
 // and _FILE_OFFSET_BITS=64): with 32-bit time_t a time after 2038 wraps to one before 1970.
@@ -56,7 +56,7 @@ extern "C" BOOL WINAPI FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fat
   int64_t year;
   int month;
   int day;
-  PosixCivilFromDays(days, &year, &month, &day);
+  HostCivilFromDays(days, &year, &month, &day);
   if (year < 1980 || year > 2107) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

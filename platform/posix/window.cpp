@@ -2,10 +2,10 @@
 // Linux by the debug-monitor program (monitor/posix/) behind a local socket.
 //
 // The exchange, one line per connection on an AF_UNIX stream socket at the path
-// PosixMonitorSocketPath gives:
-//   sender   -> 4-byte little-endian length N (at most POSIX_MONITOR_MAX_LINE), then the N
+// HostMonitorSocketPath gives:
+//   sender   -> 4-byte little-endian length N (at most HOST_MONITOR_MAX_LINE), then the N
 //               bytes of the line (code page 932, no NUL)
-//   receiver -> one byte POSIX_MONITOR_ACK once the line is shown (and stored), then closes
+//   receiver -> one byte HOST_MONITOR_ACK once the line is shown (and stored), then closes
 // A connection closed before the length arrives is a probe (FindWindowA) and carries nothing.
 // The sender waits for the acknowledgement, as SendMessage waits for the window procedure on
 // Windows; a receiver that dies closes the connection, which ends the wait.
@@ -33,7 +33,7 @@ static int ConnectMonitor(void) {
   struct sockaddr_un address;
   memset(&address, 0, sizeof address);
   address.sun_family = AF_UNIX;
-  if (!PosixMonitorSocketPath(address.sun_path, sizeof address.sun_path)) return -1;
+  if (!HostMonitorSocketPath(address.sun_path, sizeof address.sun_path)) return -1;
   // With no monitor running, a trace line costs one call instead of a socket made, refused and
   // closed: every entry of a package traces at least one line.
   struct stat st;
@@ -68,7 +68,7 @@ static int ReceiveAck(int fd) {
     unsigned char ack;
     ssize_t got = recv(fd, &ack, 1, 0);
     if (got < 0 && errno == EINTR) continue;
-    return got == 1 && ack == POSIX_MONITOR_ACK;
+    return got == 1 && ack == HOST_MONITOR_ACK;
   }
 }
 
@@ -94,7 +94,7 @@ extern "C" LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM, LPARAM
   if (message != WM_SETTEXT) return 0;
   const char* text = lParam ? (const char*)lParam : "";
   size_t length = strlen(text);
-  if (length > POSIX_MONITOR_MAX_LINE) return 0;
+  if (length > HOST_MONITOR_MAX_LINE) return 0;
   int fd = ConnectMonitor();
   if (fd < 0) return 0;
   char header[4] = {(char)(length & 0xFF), (char)((length >> 8) & 0xFF),

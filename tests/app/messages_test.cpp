@@ -12,7 +12,7 @@ namespace {
 
 std::string Decoded(const char* ansi) {
   char utf8[512];
-  EXPECT_EQ(PosixAnsiToUtf8(ansi, utf8, sizeof utf8), 1) << "not valid code page 932";
+  EXPECT_EQ(HostAnsiToUtf8(ansi, utf8, sizeof utf8), 1) << "not valid code page 932";
   return utf8;
 }
 

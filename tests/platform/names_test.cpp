@@ -192,28 +192,39 @@ TEST(Finding, OnePath) {
 // A key disk's file system looks names up ignoring case, FAT also by the short alias of a long
 // name, and both strip trailing dots; the entry found reports its own name, and replacing it
 // keeps that name.
-TEST(Finding, OnFatTheEntryFoundReportsItsOwnName) {
+struct FoundName {
+  const char* asked;
+  bool fatOnly;  // exFAT has no short names
+};
+
+const FoundName FoundNames[] = {
+    {"ZarpoCore.dll", false}, {"ZARPOCORE.DLL", false}, {"zarpocore.dll", false},
+    {"ZarpoCore.dll.", false}, {"ZARPOC~1.DLL", true},  {"zarpoc~1.dll", true},
+};
+
+class OnFat : public testing::TestWithParam<FoundName> {};
+
+TEST_P(OnFat, TheEntryFoundReportsItsOwnName) {
+  const FoundName& c = GetParam();
+  SCOPED_TRACE(c.asked);
   ScratchMedium medium = ScratchMediumKind();
   if (medium == OtherMedium) GTEST_SKIP() << "not on FAT or exFAT";
+  if (c.fatOnly && medium != FatMedium) GTEST_SKIP() << "exFAT has no short names";
   MakeFile(Scratch("ZarpoCore.dll"), "core");
-  struct Case {
-    const char* asked;
-    bool fatOnly;  // exFAT has no short names
-  };
-  const Case cases[] = {
-      {"ZarpoCore.dll", false}, {"ZARPOCORE.DLL", false}, {"zarpocore.dll", false},
-      {"ZarpoCore.dll.", false}, {"ZARPOC~1.DLL", true},  {"zarpoc~1.dll", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.asked);
-    if (c.fatOnly && medium != FatMedium) continue;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(Scratch(c.asked).c_str(), &data);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE) << GetLastError();
-    FindClose(find);
-    EXPECT_STREQ(data.cFileName, "ZarpoCore.dll");
-    EXPECT_EQ(data.nFileSizeLow, 4u);
-  }
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(Scratch(c.asked).c_str(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE) << GetLastError();
+  FindClose(find);
+  EXPECT_STREQ(data.cFileName, "ZarpoCore.dll");
+  EXPECT_EQ(data.nFileSizeLow, 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Finding, OnFat, testing::ValuesIn(FoundNames));
+
+// Replacing the entry through another name keeps its own name.
+TEST(Finding, OnFatReplacingKeepsTheEntrysOwnName) {
+  if (ScratchMediumKind() == OtherMedium) GTEST_SKIP() << "not on FAT or exFAT";
+  MakeFile(Scratch("ZarpoCore.dll"), "core");
   MakeFile(Scratch("ZARPOCORE.DLL"), "replaced");
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA(Scratch("zarpocore.dll").c_str(), &data);

@@ -22,26 +22,6 @@
 
 namespace {
 
-// A drive table of the test's own, set up in a scratch folder and put in place of the scratch
-// drive's table while it lives.
-class DriveTable {
- public:
-  DriveTable() : folder_(ScratchHostRoot() + "table") {
-    saved_ = getenv("ZARPO_DOSDEVICES");
-    mkdir(folder_.c_str(), 0755);
-    setenv("ZARPO_DOSDEVICES", folder_.c_str(), 1);
-  }
-  ~DriveTable() { setenv("ZARPO_DOSDEVICES", saved_.c_str(), 1); }
-  void Link(char letter, const std::string& target) const {
-    symlink(target.c_str(), (folder_ + "/" + letter + ":").c_str());
-  }
-  void Types(const std::string& text) const { std::ofstream(folder_ + "/drive-types") << text; }
-
- private:
-  std::string folder_;
-  std::string saved_;
-};
-
 std::string StoredText(const std::string& hostPath) {
   char text[64];
   ssize_t n = getxattr(hostPath.c_str(), "user.DOSATTRIB", text, sizeof text);
@@ -54,7 +34,7 @@ TEST(PosixDriveTable, TypesMediaAndErrors) {
   std::string host = ScratchHostRoot();
   mkdir((host + "disk").c_str(), 0755);
   std::ofstream(host + "plain") << "not a folder";
-  DriveTable table;
+  TestDriveTable table;
   table.Types("e: removable\n"
               "f: removable\n"
               "h: removable\n"
@@ -346,77 +326,106 @@ TEST(PosixWrite, FullDiskReportsWhatWasWritten) {
 // Links, FIFOs, sockets and devices below the drive's root are objects of their own: found as
 // they are, deleted themselves, refused by every other call at once (a FIFO never blocks), and
 // never a way to what a link leads to.
-TEST(PosixObjects, LinksAndSpecialFilesAreNeverGoneThrough) {
-  std::string outside = ScratchHostRoot() + "../outside-" + std::to_string(getpid());
-  ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((outside + "/dir").c_str(), 0755), 0);
-  std::ofstream(outside + "/target.txt") << "outside";
+enum ObjectKind { FileLink, FolderLink, DanglingLink, Fifo, Socket, Device };
+struct SpecialObject {
+  const char* name;
+  ObjectKind kind;
+};
+const SpecialObject SpecialObjects[] = {
+    {"file-link", FileLink}, {"folder-link", FolderLink}, {"dangling", DanglingLink},
+    {"fifo", Fifo},          {"socket", Socket},          {"device", Device},
+};
+
+class PosixObjects : public testing::TestWithParam<SpecialObject> {
+ protected:
+  void SetUp() override {
+    outside = ScratchHostRoot() + "../outside-" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((outside + "/dir").c_str(), 0755), 0);
+    std::ofstream(outside + "/target.txt") << "outside";
+    ASSERT_EQ(stat((outside + "/target.txt").c_str(), &before), 0);
+  }
+  void TearDown() override {
+    if (listener >= 0) close(listener);
+    struct stat st;
+    ASSERT_EQ(stat((outside + "/target.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, before.st_mode);
+    EXPECT_EQ(st.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(st.st_size, 7);
+    EXPECT_EQ(StoredText(outside + "/target.txt"), "<none>");
+    EXPECT_EQ(rmdir((outside + "/dir").c_str()), 0) << "the folder behind the link is not empty";
+    unlink((outside + "/target.txt").c_str());
+    rmdir(outside.c_str());
+  }
+
+  // Makes the object `name` of its kind below the scratch folder: 1, or 0 with errno set when
+  // the host will not make it (devices need privileges).
+  int Make(ObjectKind kind, const std::string& name) {
+    std::string path = ScratchHostRoot() + name;
+    switch (kind) {
+      case FileLink: return symlink((outside + "/target.txt").c_str(), path.c_str()) == 0;
+      case FolderLink: return symlink((outside + "/dir").c_str(), path.c_str()) == 0;
+      case DanglingLink: return symlink((outside + "/none").c_str(), path.c_str()) == 0;
+      case Fifo: return mkfifo(path.c_str(), 0666) == 0;
+      case Socket: {
+        listener = socket(AF_UNIX, SOCK_STREAM, 0);
+        struct sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        if (path.size() >= sizeof address.sun_path) {
+          errno = ENAMETOOLONG;
+          return 0;
+        }
+        memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        return bind(listener, (struct sockaddr*)&address, sizeof address) == 0;
+      }
+      case Device: return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    }
+    return 0;
+  }
+
+  std::string outside;
   struct stat before;
-  ASSERT_EQ(stat((outside + "/target.txt").c_str(), &before), 0);
-  std::string host = ScratchHostRoot();
-  struct Case {
-    const char* name;
-    int made;  // 0 when the host would not make it (devices need privileges)
-    DWORD found;
-  };
+  int listener = -1;
+};
+
+TEST_P(PosixObjects, LinksAndSpecialFilesAreNeverGoneThrough) {
+  const char* name = GetParam().name;
+  SCOPED_TRACE(name);
+  if (!Make(GetParam().kind, name)) {
+    GTEST_SKIP() << "the host made no " << name << " here: " << strerror(errno);
+  }
   const DWORD link = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
   const DWORD special = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_DEVICE;
-  int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-  struct sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  std::string socketPath = host + "socket";
-  int bound = socketPath.size() < sizeof address.sun_path &&
-              (memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1),
-               bind(listener, (struct sockaddr*)&address, sizeof address) == 0);
-  const Case cases[] = {
-      {"file-link", symlink((outside + "/target.txt").c_str(), (host + "file-link").c_str()) == 0, link},
-      {"folder-link", symlink((outside + "/dir").c_str(), (host + "folder-link").c_str()) == 0, link},
-      {"dangling", symlink((outside + "/none").c_str(), (host + "dangling").c_str()) == 0, link},
-      {"fifo", mkfifo((host + "fifo").c_str(), 0666) == 0, special},
-      {"socket", bound, special},
-      {"device", mknod((host + "device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0, special},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (!c.made) continue;
-    std::string path = Scratch(c.name);
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(path.c_str(), &found);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE) << GetLastError();
-    FindClose(find);
-    EXPECT_EQ(found.dwFileAttributes, c.found);
-    EXPECT_EQ(found.nFileSizeLow, 0u);
-    EXPECT_EQ(GetFileAttributesA(path.c_str()), c.found);
-    for (DWORD disposition : {CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
-      EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0x20, nullptr),
-                INVALID_HANDLE_VALUE);
-      EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    }
-    EXPECT_FALSE(SetFileAttributesA(path.c_str(), 0x27));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    // Nothing is reached through it, whatever it leads to.
-    std::string inner = path + "\\inner.txt";
-    EXPECT_EQ(CreateFileA(inner.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0x20, nullptr),
+  DWORD expected = GetParam().kind <= DanglingLink ? link : special;
+  std::string path = Scratch(name);
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(path.c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE) << GetLastError();
+  FindClose(find);
+  EXPECT_EQ(found.dwFileAttributes, expected);
+  EXPECT_EQ(found.nFileSizeLow, 0u);
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), expected);
+  for (DWORD disposition : {CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
+    EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0x20, nullptr),
               INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
-    EXPECT_FALSE(CreateDirectoryA(inner.c_str(), nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(FindFirstFileA(inner.c_str(), &found), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
-    EXPECT_TRUE(DeleteFileA(path.c_str())) << GetLastError();
-    struct stat st;
-    EXPECT_NE(lstat((host + c.name).c_str(), &st), 0);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
   }
-  if (listener >= 0) close(listener);
+  EXPECT_FALSE(SetFileAttributesA(path.c_str(), 0x27));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  // Nothing is reached through it, whatever it leads to.
+  std::string inner = path + "\\inner.txt";
+  EXPECT_EQ(CreateFileA(inner.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0x20, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(CreateDirectoryA(inner.c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(FindFirstFileA(inner.c_str(), &found), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(DeleteFileA(path.c_str())) << GetLastError();
   struct stat st;
-  ASSERT_EQ(stat((outside + "/target.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode, before.st_mode);
-  EXPECT_EQ(st.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-  EXPECT_EQ(st.st_size, 7);
-  EXPECT_EQ(StoredText(outside + "/target.txt"), "<none>");
-  EXPECT_EQ(rmdir((outside + "/dir").c_str()), 0) << "the folder behind the link is not empty";
-  unlink((outside + "/target.txt").c_str());
-  rmdir(outside.c_str());
+  EXPECT_NE(lstat((ScratchHostRoot() + name).c_str(), &st), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Host, PosixObjects, testing::ValuesIn(SpecialObjects));
 
 }  // namespace

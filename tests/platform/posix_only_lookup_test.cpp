@@ -22,28 +22,6 @@
 
 namespace {
 
-// A drive table in the test's scratch folder, in place of the scratch drive's while it lives.
-class Table {
- public:
-  Table() : folder_(ScratchHostRoot() + "table") {
-    saved_ = getenv("ZARPO_DOSDEVICES");
-    mkdir(folder_.c_str(), 0755);
-    setenv("ZARPO_DOSDEVICES", folder_.c_str(), 1);
-  }
-  ~Table() { setenv("ZARPO_DOSDEVICES", saved_.c_str(), 1); }
-  std::string Entry(char letter) const { return folder_ + "/" + letter + ":"; }
-  void Link(char letter, const std::string& target) const {
-    unlink(Entry(letter).c_str());
-    EXPECT_EQ(symlink(target.c_str(), Entry(letter).c_str()), 0);
-  }
-  void Unlink(char letter) const { unlink(Entry(letter).c_str()); }
-  void Types(const std::string& text) const { std::ofstream(folder_ + "/drive-types") << text; }
-
- private:
-  std::string folder_;
-  std::string saved_;
-};
-
 // The converter's own answer, to hold the copied fast paths to.
 std::string Iconv(const char* to, const char* from, const std::string& text) {
   iconv_t cd = iconv_open(to, from);
@@ -110,7 +88,7 @@ TEST(PosixLookup, EveryPathCallReportsAMissingMedium) {
   mkdir((host + "disk").c_str(), 0755);
   mkdir((host + "disk/sub").c_str(), 0755);
   std::ofstream(host + "plain") << "not a folder";
-  Table table;
+  TestDriveTable table;
   table.Types("f: removable\nh: removable\nq: cdrom\nk: fixed\n");
   table.Link('h', host + "gone");  // a removable drive whose link leads nowhere
   table.Link('k', host + "gone");  // the same for a fixed drive
@@ -161,7 +139,7 @@ TEST(PosixLookup, EveryPathCallReportsAMissingMedium) {
 TEST(PosixLookup, TheRootIsTheFolderNeverTheLink) {
   std::string host = ScratchHostRoot();
   mkdir((host + "disk").c_str(), 0755);
-  Table table;
+  TestDriveTable table;
   table.Types("r: removable\n");
   table.Link('r', "../disk");  // relative: from the table folder
   const std::string roots[] = {"R:\\", "R:", "R:\\.", "R:\\a\\..\\.."};
@@ -210,7 +188,7 @@ TEST(PosixLookup, TheRootIsTheFolderNeverTheLink) {
 // leads to shows at the very next call, and a search's handle never holds the kept root.
 TEST(PosixLookup, EachChangeOfTheRootShowsAtTheNextCall) {
   std::string host = ScratchHostRoot();
-  Table table;
+  TestDriveTable table;
   table.Types("s: removable\n");
   auto folder = [&](const std::string& name, const std::string& content) {
     mkdir((host + name).c_str(), 0755);
@@ -256,21 +234,21 @@ TEST(PosixLookup, CopiedTextMatchesTheConverter) {
   std::string ascii;
   for (int c = 1; c < 0x80; ++c) ascii += (char)c;
   char out[512];
-  ASSERT_TRUE(PosixAnsiToUtf8(ascii.c_str(), out, sizeof out));
+  ASSERT_TRUE(HostAnsiToUtf8(ascii.c_str(), out, sizeof out));
   EXPECT_EQ(std::string(out), Iconv("UTF-8", "CP932", ascii));
-  ASSERT_TRUE(PosixUtf8ToAnsi(ascii.c_str(), out, sizeof out));
+  ASSERT_TRUE(HostUtf8ToAnsi(ascii.c_str(), out, sizeof out));
   EXPECT_EQ(std::string(out), Iconv("CP932", "UTF-8", ascii));
   char small[4];
-  EXPECT_FALSE(PosixAnsiToUtf8("abcd", small, sizeof small));  // the NUL does not fit
+  EXPECT_FALSE(HostAnsiToUtf8("abcd", small, sizeof small));  // the NUL does not fit
   EXPECT_STREQ(small, "");
-  EXPECT_TRUE(PosixAnsiToUtf8("abc", small, sizeof small));
+  EXPECT_TRUE(HostAnsiToUtf8("abc", small, sizeof small));
 
-  // Every character PosixAnsiRoundTrips lets through comes back unchanged from the converter.
+  // Every character HostAnsiRoundTrips lets through comes back unchanged from the converter.
   int checked = 0;
   for (int lead = 0x81; lead <= 0xFC; ++lead) {
     for (int trail = 0x40; trail <= 0xFC; ++trail) {
       std::string code = {(char)lead, (char)trail};
-      if (!PosixAnsiRoundTrips(code.data(), code.size())) continue;
+      if (!HostAnsiRoundTrips(code.data(), code.size())) continue;
       std::string utf8 = Iconv("UTF-8", "CP932", code);
       if (utf8[0] == '<') continue;  // no character has this code
       ++checked;
@@ -280,7 +258,7 @@ TEST(PosixLookup, CopiedTextMatchesTheConverter) {
   EXPECT_GT(checked, 7000);  // the JIS rows: kana, symbols and the kanji of both levels
   for (int kana = 0xA1; kana <= 0xDF; ++kana) {
     std::string code(1, (char)kana);
-    EXPECT_TRUE(PosixAnsiRoundTrips(code.data(), 1));
+    EXPECT_TRUE(HostAnsiRoundTrips(code.data(), 1));
     EXPECT_EQ(Iconv("CP932", "UTF-8", Iconv("UTF-8", "CP932", code)), code);
   }
 
@@ -361,10 +339,10 @@ TEST(PosixLookup, TablesConvertAsTheConverterDoes) {
     }
   };
   for (int lead = 1; lead < 0x100; ++lead) {
-    compare(toUtf8, PosixAnsiToUtf8, std::string(1, (char)lead));
+    compare(toUtf8, HostAnsiToUtf8, std::string(1, (char)lead));
     if (lead >= 0x80)
       for (int trail = 1; trail < 0x100; ++trail)
-        compare(toUtf8, PosixAnsiToUtf8, std::string{(char)lead, (char)trail});
+        compare(toUtf8, HostAnsiToUtf8, std::string{(char)lead, (char)trail});
   }
   for (unsigned code = 1; code < 0x10000; ++code) {
     if (code >= 0xD800 && code <= 0xDFFF) continue;
@@ -373,24 +351,24 @@ TEST(PosixLookup, TablesConvertAsTheConverterDoes) {
                        : code < 0x800 ? std::string{(char)(0xC0 | code >> 6), last}
                                       : std::string{(char)(0xE0 | code >> 12),
                                                     (char)(0x80 | ((code >> 6) & 0x3F)), last};
-    compare(toAnsi, PosixUtf8ToAnsi, utf8);
+    compare(toAnsi, HostUtf8ToAnsi, utf8);
   }
   const char* refused[] = {"\x80",         "\xC0\x80",         "\xC1\xBF",
                            "\xE0\x80\x80", "\xED\xA0\x80",     "\xE3\x81",
                            "\xF0\x9F\x98\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80",
                            "\xE3\x81\x82\xFF", "a\xE3"};
-  for (const char* text : refused) compare(toAnsi, PosixUtf8ToAnsi, text);
+  for (const char* text : refused) compare(toAnsi, HostUtf8ToAnsi, text);
   EXPECT_EQ(differences, 0);
   iconv_close(toUtf8.cd);
   iconv_close(toAnsi.cd);
 
   // What does not fit is refused, the NUL counted, a double-byte character never cut in two.
   char out[3];
-  EXPECT_FALSE(PosixUtf8ToAnsi("a\xE3\x81\x82", out, sizeof out));
+  EXPECT_FALSE(HostUtf8ToAnsi("a\xE3\x81\x82", out, sizeof out));
   EXPECT_STREQ(out, "");
-  EXPECT_TRUE(PosixUtf8ToAnsi("\xE3\x81\x82", out, sizeof out));
+  EXPECT_TRUE(HostUtf8ToAnsi("\xE3\x81\x82", out, sizeof out));
   EXPECT_STREQ(out, "\x82\xA0");
-  EXPECT_FALSE(PosixAnsiToUtf8("\x82\xA0", out, sizeof out));
+  EXPECT_FALSE(HostAnsiToUtf8("\x82\xA0", out, sizeof out));
 }
 
 // Transfers learn from the host's refusal what was wrong with the handle; the answers are the

@@ -72,3 +72,16 @@ inline uint64_t KeptTime(uint64_t value) {
 // Skips the rest of the test when running under Wine, with the reason.
 #define SKIP_UNDER_WINE(reason) \
   if (RunningUnderWine()) GTEST_SKIP() << "Wine differs: " << reason
+
+// Skips a table's row, with the reason, where it cannot run: under Wine a row it answers
+// otherwise (`wineDiffers`), and a row with hidden or system in `attributes` on a medium that
+// cannot keep them.
+#define SKIP_ROW_THAT_CANNOT_RUN(wineDiffers, attributes)                           \
+  do {                                                                              \
+    if ((wineDiffers) && RunningUnderWine()) {                                      \
+      GTEST_SKIP() << "Wine differs on this row";                                   \
+    }                                                                               \
+    if (!HiddenAndSystemUsable(attributes)) {                                       \
+      GTEST_SKIP() << "hidden and system cannot be kept on this medium";            \
+    }                                                                               \
+  } while (0)

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "host/host.h"
-#include "platform/posix/kept.h"
+#include "platform/posix/cache.h"
 #include "support/file_times.h"
 
 // The file's bytes; empty when it cannot be read.
@@ -62,7 +62,7 @@ inline int OpenDescriptorCount() {
   if (folder == nullptr) return -1;
   int count = 0;
   while (const dirent* entry = readdir(folder)) {
-    if (!PosixIsKeptFd(atoi(entry->d_name)) || entry->d_name[0] == '.') ++count;
+    if (!PosixCacheIsRootFd(atoi(entry->d_name)) || entry->d_name[0] == '.') ++count;
   }
   closedir(folder);
   return count;

@@ -52,7 +52,7 @@ void RemoveTree(const std::string& root) {
 
 std::string Ansi(const std::string& utf8) {
   char out[1024];
-  if (!PosixUtf8ToAnsi(utf8.c_str(), out, sizeof out)) {
+  if (!HostUtf8ToAnsi(utf8.c_str(), out, sizeof out)) {
     throw std::runtime_error("no code page 932 form: " + utf8);
   }
   return out;
@@ -111,7 +111,7 @@ const std::string& ScratchDrive::HostRootOf(char letter) const {
 
 std::string ScratchDrive::HostPath(const std::string& relative) const {
   char utf8[4096];
-  if (!PosixAnsiToUtf8(relative.c_str(), utf8, sizeof utf8)) {
+  if (!HostAnsiToUtf8(relative.c_str(), utf8, sizeof utf8)) {
     throw std::runtime_error("not code page 932 text: " + relative);
   }
   // After conversion a 0x5C trail byte is inside its UTF-8 character, so every '\' left is a

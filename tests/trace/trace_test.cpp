@@ -96,7 +96,7 @@ class Listener {
           if (Mode == Behaviour::AckLate) std::this_thread::sleep_for(milliseconds(300));
           if (Mode != Behaviour::CloseUnanswered) {
             AckTime = Clock::now();
-            char ack = POSIX_MONITOR_ACK;
+            char ack = HOST_MONITOR_ACK;
             send(client, &ack, 1, MSG_NOSIGNAL);
           }
         }

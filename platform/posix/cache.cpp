@@ -1,11 +1,12 @@
-// What the POSIX layer keeps between calls, and only here: two small tables, in the manner of
-// a kernel's own. Nothing in them changes an answer; they save the calls that would find the
-// same thing out again. The program never sees them except through what the calls answer.
+// The POSIX layer's cache of what it keeps between calls, and only here: two small tables, in
+// the manner of a kernel's own. Nothing in them changes an answer; they save the calls that
+// would find the same thing out again. The program never sees them except through what the
+// calls answer.
 //
-// Kept drive roots (one slot per drive letter).
+// Cached drive roots (one slot per drive letter).
 //   What:       an O_PATH descriptor of the folder a drive's root leads to, with that folder's
 //               device and inode number and the root's path ("<table>/e:/") it was kept under.
-//   Filled:     by the first file call on the drive (PosixKeptRoot, from OpenBeneath).
+//   Filled:     by the first file call on the drive (PosixCacheRoot, from PosixOpenBeneath).
 //   Checked:    on every file call that goes below the root, with one stat of the root's path
 //               through the table's link, as the system resolves it now. The descriptor is used
 //               only when that stat leads to the very folder it holds (same path, device and
@@ -33,8 +34,8 @@
 //   Invalidated: by CloseHandle and FindClose, which forget the descriptor. A descriptor the
 //               table does not know is asked of the host, as before.
 //
-// The kept roots' descriptors are no handles: CloseHandle and FindClose refuse them.
-#include "platform/posix/kept.h"
+// The cached roots' descriptors are no handles: CloseHandle and FindClose refuse them.
+#include "platform/posix/cache.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -45,7 +46,7 @@
 
 namespace {
 
-struct KeptRoot {
+struct CachedRoot {
   int Fd;  // -1: none
   dev_t Device;
   ino_t Inode;
@@ -53,16 +54,16 @@ struct KeptRoot {
 };
 
 const int Letters = 26;
-KeptRoot roots[Letters];
+CachedRoot roots[Letters];
 int rootsReady = 0;
 
 void PrepareRoots() {
   if (rootsReady) return;
-  for (KeptRoot& root : roots) root.Fd = -1;
+  for (CachedRoot& root : roots) root.Fd = -1;
   rootsReady = 1;
 }
 
-void Drop(KeptRoot* root) {
+void Drop(CachedRoot* root) {
   if (root->Fd >= 0) close(root->Fd);
   root->Fd = -1;
   root->Path[0] = '\0';
@@ -78,7 +79,7 @@ HandleSlot handles[HandleSlots];
 
 }  // namespace
 
-int PosixKeptRoot(const char* rootPath, size_t length) {
+int PosixCacheRoot(const char* rootPath, size_t length) {
   PrepareRoots();
   // "<table>/e:/": the letter is the third byte from the end.
   if (length < 3 || length >= PATH_MAX) {
@@ -90,7 +91,7 @@ int PosixKeptRoot(const char* rootPath, size_t length) {
     errno = EINVAL;
     return -1;
   }
-  KeptRoot* root = &roots[letter];
+  CachedRoot* root = &roots[letter];
   struct stat now;
   int found = stat(rootPath, &now) == 0;
   if (!found || !S_ISDIR(now.st_mode)) {
@@ -120,40 +121,40 @@ int PosixKeptRoot(const char* rootPath, size_t length) {
   return fd;
 }
 
-int PosixIsKeptFd(int fd) {
+int PosixCacheIsRootFd(int fd) {
   if (fd < 0 || !rootsReady) return 0;
-  for (const KeptRoot& root : roots) {
+  for (const CachedRoot& root : roots) {
     if (root.Fd == fd) return 1;
   }
   return 0;
 }
 
-void PosixKeepHandle(int fd, int openFlags) {
+void PosixCacheAddHandle(int fd, int openFlags) {
   if (fd < 0 || fd >= HandleSlots) return;
   handles[fd].State = HandleKnown | HandleUnsynced;
   handles[fd].Flags = openFlags;
 }
 
-int PosixKeptHandleFlags(int fd) {
+int PosixCacheHandleFlags(int fd) {
   if (fd < 0 || fd >= HandleSlots || !(handles[fd].State & HandleKnown)) return -1;
   return handles[fd].Flags;
 }
 
-void PosixHandleChanged(int fd) {
+void PosixCacheHandleChanged(int fd) {
   if (fd >= 0 && fd < HandleSlots) handles[fd].State |= HandleUnsynced;
 }
 
-void PosixHandleSynced(int fd) {
+void PosixCacheHandleSynced(int fd) {
   if (fd >= 0 && fd < HandleSlots && (handles[fd].State & HandleKnown)) {
     handles[fd].State = HandleKnown;
   }
 }
 
-int PosixHandleNeedsSync(int fd) {
+int PosixCacheHandleNeedsSync(int fd) {
   if (fd < 0 || fd >= HandleSlots || !(handles[fd].State & HandleKnown)) return 1;
   return (handles[fd].State & HandleUnsynced) != 0;
 }
 
-void PosixForgetHandle(int fd) {
+void PosixCacheForgetHandle(int fd) {
   if (fd >= 0 && fd < HandleSlots) handles[fd].State = 0;
 }

@@ -51,7 +51,8 @@ TEST(PosixDisplayTest, ShowsCodePage932AsUtf8AndEscapesTheRest) {
   };
   for (const auto& c : cases) {
     char out[256];
-    size_t length = PosixAnsiToDisplay(c.Ansi.data(), c.Ansi.size(), c.KeepLineFeeds, out, sizeof out);
+    size_t length =
+        HostAnsiToDisplay(c.Ansi.data(), c.Ansi.size(), c.KeepLineFeeds, out, sizeof out);
     EXPECT_EQ(std::string(out), c.Shown) << c.Shown;
     EXPECT_EQ(length, c.Shown.size()) << c.Shown;
   }
@@ -66,7 +67,7 @@ TEST(PosixDisplayTest, CutsOnlyBetweenCharacters) {
   for (const auto& c : cases) {
     char out[16];
     memset(out, '#', sizeof out);
-    size_t length = PosixAnsiToDisplay(ansi.data(), ansi.size(), 0, out, c.Size);
+    size_t length = HostAnsiToDisplay(ansi.data(), ansi.size(), 0, out, c.Size);
     EXPECT_EQ(std::string(out), c.Shown) << c.Size;
     EXPECT_EQ(length, c.Shown.size()) << c.Size;
     EXPECT_EQ(out[c.Size], '#') << "wrote past the buffer of " << c.Size;
@@ -219,7 +220,8 @@ class PosixShellTest : public ::testing::Test {
               ": > '" << mark << ".started'\n"
               "/bin/sleep 1\n"
               "read -r pid comm state ppid pgrp session rest < /proc/$$/stat\n"
-              "{ echo \"$*\"; /bin/readlink /proc/$$/fd/0; echo \"$session\"; } > '" << mark << ".tmp'\n"
+              "{ echo \"$*\"; /bin/readlink /proc/$$/fd/0; echo \"$session\"; }"
+              " > '" << mark << ".tmp'\n"
               "/bin/mv '" << mark << ".tmp' '" << mark << ".done'\n";
     script.close();
     chmod(path.c_str(), 0755);
@@ -255,13 +257,8 @@ TEST_F(PosixShellTest, StartsTheRightProgramDetachedWithoutWaiting) {
     EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
 
     std::string done = Root + "/" + c.Runs + ".done";
-    ASSERT_TRUE([&] {
-      for (auto end = Clock::now() + milliseconds(10000); Clock::now() < end;) {
-        if (fs::exists(done)) return true;
-        std::this_thread::sleep_for(milliseconds(20));
-      }
-      return false;
-    }()) << c.Runs << " did not run";
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(done); }, milliseconds(10000)))
+        << c.Runs << " did not run";
     std::istringstream report(ReadWholeFile(done));
     std::string arguments, input, session;
     std::getline(report, arguments);
