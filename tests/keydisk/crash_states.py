@@ -409,12 +409,16 @@ def self_check(args, entries):
     """The explorer against logs made here, without the emulated machine: mtools writes the
     release onto a copy of an empty disk, and the sectors that changed become the log, once with
     the data flushed before the entries that lead to it (no state may bless a torn file) and
-    once with both in one epoch (some state must: the fault the explorer is there to find)."""
+    once with the entries flushed before the data (the state between the two flushes must: the
+    fault the explorer is there to find)."""
+    # mtools stamps the folders it makes with the time it runs, or with -m those it copies with
+    # their last-write time: the same time on every run.
+    stamp = 1262304000
+    env = dict(MTOOLS_ENV, SOURCE_DATE_EPOCH=str(stamp))
+
     def disk(path, data):
-        fresh_image(path)
-        subprocess.run(["mmd", "-i", path, "::/Zarpo"], check=True, env=MTOOLS_ENV)
-        if data is None:
-            return
+        """The release over a copy of the empty disk, with zeros for data unless `data`."""
+        shutil.copy(paths[0], path)
         with tempfile.TemporaryDirectory() as tree:
             for e in entries:
                 name = e.name.decode("cp932").replace("\\", "/")
@@ -424,41 +428,46 @@ def self_check(args, entries):
                     f.write(e.data if data else bytes(len(e.data)))
                 seconds = (e.last_write - EPOCH_AS_FILETIME) // 10**7
                 os.utime(local, (seconds, seconds))
+            for folder, _, _ in os.walk(tree):
+                os.utime(folder, (stamp, stamp))
             subprocess.run(["mcopy", "-i", path, "-s", "-m", "-o", os.path.join(tree, "Zarpo"),
-                            "::/"], check=True, env=MTOOLS_ENV)
+                            "::/"], check=True, env=env)
         for e in entries:
             flags = [flag for bit, flag in ((1, "+r"), (2, "+h"), (4, "+s")) if e.attributes & bit]
             if flags:
                 target = "::/Zarpo/" + e.name.decode("cp932").replace("\\", "/")
-                subprocess.run(["mattrib", "-i", path] + flags + [target], check=True,
-                               env=MTOOLS_ENV)
+                subprocess.run(["mattrib", "-i", path] + flags + [target], check=True, env=env)
 
-    def changed(old, new):
-        with open(old, "rb") as a, open(new, "rb") as b:
-            before, after = a.read(), b.read()
-        return [(i, after[i:i + 512]) for i in range(0, len(after), 512)
-                if before[i:i + 512] != after[i:i + 512]]
+    def sectors(path):
+        with open(path, "rb") as f:
+            image = f.read()
+        return [image[i:i + 512] for i in range(0, len(image), 512)]
 
     failures = []
     with tempfile.TemporaryDirectory(prefix="crash-states-check-") as work:
         args.results = work
         paths = [os.path.join(work, name) for name in ("base.img", "zeros.img", "final.img")]
-        for path, data in zip(paths, (None, False, True)):
-            disk(path, data)
-        # The same names, sizes and times with zeros for data: mtools places them alike, so
-        # what differs from the empty disk is the metadata (the FAT before the data region,
-        # the folders in it), and what differs from the release is the data.
-        with open(paths[0], "rb") as f:
-            boot = f.read(512)
-        sector, _, reserved, fats = struct.unpack_from("<HBHB", boot, 11)
-        start = (reserved + fats * struct.unpack_from("<I", boot, 36)[0]) * sector
-        metadata, data = changed(paths[0], paths[1]), changed(paths[1], paths[2])
-        fat = [op for op in metadata if op[0] < start]
-        folders = [op for op in metadata if op[0] >= start]
+        fresh_image(paths[0])
+        subprocess.run(["mmd", "-i", paths[0], "::/Zarpo"], check=True, env=env)
+        disk(paths[1], False)
+        disk(paths[2], True)
+        base, zeros, final = (sectors(path) for path in paths)
+        sector, _, reserved, fats = struct.unpack_from("<HBHB", base[0], 11)
+        start = (reserved + fats * struct.unpack_from("<I", base[0], 36)[0]) * sector // 512
+        # The same names, sizes and times with zeros for data: mtools places them alike, so a
+        # sector of the data region that holds only zeros there is a file's data, and any other
+        # that changed is metadata (the FAT and its information sector before the data region,
+        # the folders in it), whatever times the two copies hold.
+        data, fat, folders = [], [], []
+        for i, (old, zero, new) in enumerate(zip(base, zeros, final)):
+            if new != old:
+                kind = fat if i < start else data if not any(zero) else folders
+                kind.append((i * 512, new))
         shutil.copy(paths[0], os.path.join(work, "rec-linux-flush.base.img"))
         for title, ops, blessed in (("data and FAT flushed before the folders",
                                      data + fat + [None] + folders + [None], 0),
-                                    ("all in one epoch", folders + fat + data + [None], 1)):
+                                    ("folders and FAT flushed before the data",
+                                     folders + fat + [None] + data + [None], 1)):
             write_log(os.path.join(work, "rec-linux-flush.log"), ops)
             row, found, *_ = explore(args, "rec-linux-flush", entries, work)
             print("%s: %d states, %d files called up to date while torn"
