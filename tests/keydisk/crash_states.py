@@ -322,7 +322,8 @@ def explore(args, serial, entries, work):
                 left_as[number], last = current, verdict
             row["blessed"] += len(blessed)
             failures += ["%s, state %d (%s) %s: %s called up to date while torn"
-                         % (serial, number, label, when, n.decode("cp932")) for n in sorted(blessed)]
+                         % (serial, number, label, when, n.decode("cp932"))
+                         for n in sorted(blessed)]
     # The whole log, as left: every file it can judge is there and right.
     if last is None or last[0] != {e.name for e in judgeable} or last[1] & last[0]:
         failures.append("%s: the disk at the end of the log does not hold the release" % serial)
