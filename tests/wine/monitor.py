@@ -80,9 +80,13 @@ class Driver:
 def failed_append(ctx, sandbox):
     """/append into a folder that does not exist: a box names the file, the monitor ends with 1."""
     target = winerun.windows_path(os.path.join(sandbox.root, "no such folder", "trace.txt"))
-    driver = sandbox.start_driver(ctx.tool("dialog-driver"), 1, timeout=10)
+    # These are the sandbox's first Wine programs: the box comes once Wine has brought up its
+    # desktop and services, which takes some 10 s under load. The driver's bound runs from its
+    # own start, so it gets the usual one, and the monitor, which cannot end before its box is
+    # answered, a longer one.
+    driver = sandbox.start_driver(ctx.tool("dialog-driver"), 1)
     monitor = sandbox.start("DebugMonitor", ctx.tool("DebugMonitor"), "/append", target)
-    code, _, _ = monitor.wait(30)
+    code, _, _ = monitor.wait(90)
     ctx.checks.equal(code, 1, "exit code of DebugMonitor after a failed /append")
     driver_code, _, _ = driver.wait(30)
     ctx.checks.equal(driver_code, 0, "exit code of the dialog driver (one box expected)")
@@ -107,6 +111,12 @@ def monitor(ctx):
         ctx.checks.equal(drive.copied("--keys", "a,c"), as_text(lines),
                          "clipboard after Ctrl+A, Ctrl+C")
         drive.run("--keys", "s", "--save-as", saved)
+        # The monitor writes the file after its dialog has gone, which is all the driver waits
+        # for: the file is read once it has its full length (the monitor writes it at once).
+        size = len(as_text(lines))
+        winerun.wait_for(lambda: os.path.exists(drive.file("saved.txt"))
+                         and os.path.getsize(drive.file("saved.txt")) >= size, 30,
+                         "the monitor to write saved.txt")
         ctx.checks.equal(drive.read("saved.txt"), as_text(lines), "file saved after Ctrl+S")
 
         state = drive.state()

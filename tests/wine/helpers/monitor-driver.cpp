@@ -85,7 +85,8 @@ bool Keys(HWND monitor, const char* keys) {
 bool SaveClipboard(HWND monitor, const char* path) {
   if (!WaitFor([&] { return GetClipboardOwner() == monitor && IsClipboardFormatAvailable(CF_TEXT); }))
     return false;
-  if (!OpenClipboard(nullptr)) return false;
+  // The monitor sets the data before it closes the clipboard, which cannot be opened till then.
+  if (!WaitFor([] { return OpenClipboard(nullptr) != FALSE; })) return false;
   std::string text;
   HANDLE data = GetClipboardData(CF_TEXT);
   if (const char* bytes = data ? (const char*)GlobalLock(data) : nullptr) {
