@@ -79,9 +79,9 @@ bool SetTimeAndAttributes(int fd, uint32_t attributes, uint64_t lastWrite) {
   if (futimens(fd, times) != 0) return false;
   // NORMAL stands alone; without a stored value a file reads ARCHIVE, so ARCHIVE needs none.
   const uint32_t settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                            FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
-                            FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   uint32_t kept = attributes & settable;
   if (kept & ~FILE_ATTRIBUTE_NORMAL) kept &= ~FILE_ATTRIBUTE_NORMAL;
   else kept = FILE_ATTRIBUTE_NORMAL;
@@ -119,8 +119,8 @@ int main(int argc, char** argv) {
     const EntryHeader header = ReadEntryHeader(data + at);
     uint32_t length = header.DataLength;
     uint32_t attributes = header.Attributes;
-    uint64_t lastWrite = header.LastWrite.dwLowDateTime |
-                         (uint64_t)header.LastWrite.dwHighDateTime << 32;
+    uint64_t lastWrite = header.LastWrite.dwLowDateTime | (uint64_t)header.LastWrite.dwHighDateTime
+                                                              << 32;
     uint32_t nameLength = header.NameLength;
     at += EntryHeaderSize;
     if (nameLength == 0 || nameLength > unpacked - at || length > unpacked - at - nameLength) {

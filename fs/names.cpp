@@ -23,9 +23,9 @@ namespace {
 // code page has no other letter that has a case.
 WCHAR UpperCase(WCHAR c) {
   if (c >= 'a' && c <= 'z') return static_cast<WCHAR>(c - 0x20);
-  if (c >= 0xFF41 && c <= 0xFF5A) return static_cast<WCHAR>(c - 0x20);  // ａ-ｚ
+  if (c >= 0xFF41 && c <= 0xFF5A) return static_cast<WCHAR>(c - 0x20);                 // ａ-ｚ
   if (c >= 0x03B1 && c <= 0x03C9 && c != 0x03C2) return static_cast<WCHAR>(c - 0x20);  // α-ω
-  if (c >= 0x0430 && c <= 0x044F) return static_cast<WCHAR>(c - 0x20);  // а-я
+  if (c >= 0x0430 && c <= 0x044F) return static_cast<WCHAR>(c - 0x20);                 // а-я
   if (c >= 0x0450 && c <= 0x045F) return static_cast<WCHAR>(c - 0x50);  // ё and the rest
   if (c >= 0x2170 && c <= 0x217F) return static_cast<WCHAR>(c - 0x10);  // ⅰ-ⅿ
   return c;

@@ -18,9 +18,7 @@ bool IsLead(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; }
 size_t CharLength(const char* p) { return (IsLead(p[0]) && p[1] != '\0') ? 2 : 1; }
 
 // The last character of a non-empty string, found by stepping back from its end.
-char LastChar(const char* text, size_t length) {
-  return *CharPrevA(text, text + length);
-}
+char LastChar(const char* text, size_t length) { return *CharPrevA(text, text + length); }
 
 // Index of the first backslash at or after `from` (which must start a character), or -1.
 long FindBackslash(const char* text, size_t from) {

@@ -70,10 +70,8 @@ uint32_t Cp932Of(uint32_t codePoint) {
   size_t low = 0, high = PairCount;
   while (low < high) {
     size_t middle = low + (high - low) / 2;
-    if (Cp932FromUnicode[middle].CodePoint < codePoint)
-      low = middle + 1;
-    else
-      high = middle;
+    if (Cp932FromUnicode[middle].CodePoint < codePoint) low = middle + 1;
+    else high = middle;
   }
   if (low < PairCount && Cp932FromUnicode[low].CodePoint == codePoint)
     return Cp932FromUnicode[low].Code;
@@ -138,7 +136,7 @@ int HostAnsiRoundTrips(const char* ansi, size_t length) {
     unsigned char lead = *p++;
     if (lead < 0x80 || (lead >= 0xA1 && lead <= 0xDF)) continue;
     int oneCode = (lead >= 0x81 && lead <= 0x86) || (lead >= 0x88 && lead <= 0x9F) ||
-                 (lead >= 0xE0 && lead <= 0xEA);
+                  (lead >= 0xE0 && lead <= 0xEA);
     if (!oneCode || p == end) return 0;
     unsigned char trail = *p++;
     if (trail < 0x40 || trail == 0x7F || trail > 0xFC) return 0;

@@ -28,5 +28,4 @@ int HostAnsiRoundTrips(const char* ansi, size_t length);
 // with 0 to learn the count). The number of units, or -1 when a byte sequence is no character
 // and `strict` (without it such a sequence becomes U+30FB, as Windows' table for 932 gives),
 // or -2 when the result does not fit.
-long HostAnsiToUtf16(const char* ansi, size_t length, unsigned short* out, size_t size,
-                     int strict);
+long HostAnsiToUtf16(const char* ansi, size_t length, unsigned short* out, size_t size, int strict);

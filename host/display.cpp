@@ -7,7 +7,6 @@
 
 #include "host/codepage.h"
 
-
 static int IsShownAsIs(unsigned char b, int keepLineFeeds) {
   if (b == '\t' || (b == '\n' && keepLineFeeds)) return 1;
   return b >= 0x20 && b < 0x7F;

@@ -103,8 +103,9 @@ int main(int argc, char** argv) {
   for (uint32_t codePoint = 1; codePoint < 0xFFFE; codePoint++) {
     if (codePoint >= 0xD800 && codePoint <= 0xDFFF) continue;  // no character in UTF-8
     uint32_t code = Encode(fromUnicode, codePoint);
-    if (code) fprintf(out, "%s{0x%04X, 0x%04X},", n++ % 6 ? " " : "\n    ", (unsigned)codePoint,
-                      (unsigned)code);
+    if (code)
+      fprintf(out, "%s{0x%04X, 0x%04X},", n++ % 6 ? " " : "\n    ", (unsigned)codePoint,
+              (unsigned)code);
   }
   fprintf(out, "\n};\n");
   iconv_close(toUnicode);

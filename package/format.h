@@ -70,4 +70,3 @@ inline void WriteEntryHeader(BYTE* at, const EntryHeader& header) {
   WriteLe32(at + LastWriteAt + 4, header.LastWrite.dwHighDateTime);
   WriteLe32(at + NameLengthAt, header.NameLength);
 }
-

@@ -5,6 +5,5 @@
 
 const char* const ObsoleteFiles[ObsoleteFileCount] = {
     "ZpFont32.dll", "ZpPlot32.dll", "ZpScan32.dll", "ZpLink32.dll",
-    "ZpView.ocx",
-    "ZpConv.exe",   "ZpMaint.exe",
+    "ZpView.ocx",   "ZpConv.exe",   "ZpMaint.exe",
 };

@@ -46,7 +46,8 @@ struct EntryWalk {
   const BYTE* Data;
   DWORD Length;
   DWORD Offset;
-  int Broken;  // set when the walk ended at an entry that runs past the end or whose name is too long
+  int Broken;  // set when the walk ended at an entry that runs past the end or whose name is too
+               // long
 };
 
 struct Entry {

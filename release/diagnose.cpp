@@ -107,8 +107,8 @@ std::string Diagnose(const std::string& file, bool checkEntries) {
       count++;
       std::string problem = checkEntries ? EntryProblem(entry, &names) : "";
       if (!problem.empty()) {
-        reason = "entry " + std::to_string(count) + " (" + PrintableName(entry.Name) + "): " +
-                 problem;
+        reason = "entry " + std::to_string(count) + " (" + PrintableName(entry.Name) +
+                 "): " + problem;
       }
     }
     if (reason.empty() && walk.Broken) {

@@ -14,11 +14,11 @@ struct DosInfoLayout {
 };
 
 const DosInfoLayout Layouts[] = {
-    {1, 0, 4 + 4 + 8 + 8 + 8 + 8},              // attrib ea_size size alloc create change
-    {2, 4, 4 + 4 + 4 + 8 + 8 + 8 + 8 + 8},      // flags attrib ea_size ... write_time (name)
-    {3, 4, 4 + 4 + 4 + 8 + 8 + 8 + 8},          // valid_flags attrib ea_size ... change_time
-    {4, 4, 4 + 4 + 8 + 8},                      // valid_flags attrib itime create_time
-    {5, 4, 4 + 4 + 8},                          // valid_flags attrib create_time
+    {1, 0, 4 + 4 + 8 + 8 + 8 + 8},          // attrib ea_size size alloc create change
+    {2, 4, 4 + 4 + 4 + 8 + 8 + 8 + 8 + 8},  // flags attrib ea_size ... write_time (name)
+    {3, 4, 4 + 4 + 4 + 8 + 8 + 8 + 8},      // valid_flags attrib ea_size ... change_time
+    {4, 4, 4 + 4 + 8 + 8},                  // valid_flags attrib itime create_time
+    {5, 4, 4 + 4 + 8},                      // valid_flags attrib create_time
 };
 
 size_t AlignUp(size_t offset, size_t to) { return (offset + to - 1) / to * to; }
@@ -95,8 +95,8 @@ bool DecodeDosAttrib(const unsigned char* value, size_t size, uint32_t* attribut
   }
   unsigned version = value[versionAt] | value[versionAt + 1] << 8;
   unsigned level = value[levelAt] | value[levelAt + 1] << 8;
-  std::string form =
-      "user.DOSATTRIB (Samba's binary form, version " + std::to_string(version) + ")";
+  std::string form = "user.DOSATTRIB (Samba's binary form, version " + std::to_string(version) +
+                     ")";
   const DosInfoLayout* layout = nullptr;
   for (const DosInfoLayout& known : Layouts) {
     if (known.version == version) layout = &known;

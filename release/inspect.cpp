@@ -13,9 +13,9 @@
 #include <map>
 
 #include "fs/compare.h"
+#include "host/host.h"
 #include "package/entry_check.h"
 #include "package/install.h"
-#include "host/host.h"
 #include "release/manifest.h"
 #include "release/release_check.h"
 
@@ -169,8 +169,10 @@ int DiffEntries(const std::vector<PackEntry>& before, const std::vector<PackEntr
     if (was.name != entry.name) what += ", name was " + Utf8Name(was.name);
     printf("changed   %s (%s)\n", name.c_str(), what.substr(2).c_str());
     if (!sameContents && sameSize && sameAttributes && sameDosTime) {
-      printf("NEVER DELIVERED %s: new contents with the same size, attributes and DOS time; a key"
-             " disk that holds the old file keeps it\n", name.c_str());
+      printf(
+          "NEVER DELIVERED %s: new contents with the same size, attributes and DOS time; a key"
+          " disk that holds the old file keeps it\n",
+          name.c_str());
       stuck++;
     }
   }
@@ -180,8 +182,10 @@ int DiffEntries(const std::vector<PackEntry>& before, const std::vector<PackEntr
     printf("removed   %s\n", name.c_str());
     removed++;
     if (!UpdaterRemoves(name)) {
-      printf("STAYS ON KEY DISKS %s: not on the updater's obsolete list (package/release.cpp),"
-             " so a key disk that holds it keeps it\n", name.c_str());
+      printf(
+          "STAYS ON KEY DISKS %s: not on the updater's obsolete list (package/release.cpp),"
+          " so a key disk that holds it keeps it\n",
+          name.c_str());
       stays++;
     }
   }

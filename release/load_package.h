@@ -13,8 +13,7 @@
 bool LoadPackageFile(const std::string& path, std::string* package, ProgramInfo* info,
                      bool* isProgram, bool* missing = nullptr);
 // The entries of a package the reader takes, copied out; false with the reason printed.
-bool ReadEntries(const std::string& path, const std::string& file,
-                 std::vector<PackEntry>* entries);
+bool ReadEntries(const std::string& path, const std::string& file, std::vector<PackEntry>* entries);
 
 // What a package file or updater holds: the package bytes, what the program's version resource
 // says, and the entries; false with the reason printed.

@@ -81,8 +81,12 @@ struct Command {
 };
 
 static const Command Commands[] = {
-    {"pack", CmdPack},         {"scan", CmdScan},       {"list", CmdList},
-    {"verify", CmdVerify},     {"extract", CmdExtract}, {"diff", CmdDiff},
+    {"pack", CmdPack},
+    {"scan", CmdScan},
+    {"list", CmdList},
+    {"verify", CmdVerify},
+    {"extract", CmdExtract},
+    {"diff", CmdDiff},
     {"newest-time", CmdNewestTime},
 };
 

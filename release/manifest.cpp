@@ -39,12 +39,10 @@ static bool Literal(const std::string& text, size_t* at, char c) {
 bool ParseUtcTime(const std::string& text, uint64_t* fileTime) {
   size_t at = 0;
   int64_t year, month, day, hour, minute, second;
-  if (!Digits(text, &at, 4, &year) || !Literal(text, &at, '-') ||
-      !Digits(text, &at, 2, &month) || !Literal(text, &at, '-') ||
-      !Digits(text, &at, 2, &day) || !Literal(text, &at, 'T') ||
-      !Digits(text, &at, 2, &hour) || !Literal(text, &at, ':') ||
-      !Digits(text, &at, 2, &minute) || !Literal(text, &at, ':') ||
-      !Digits(text, &at, 2, &second)) {
+  if (!Digits(text, &at, 4, &year) || !Literal(text, &at, '-') || !Digits(text, &at, 2, &month) ||
+      !Literal(text, &at, '-') || !Digits(text, &at, 2, &day) || !Literal(text, &at, 'T') ||
+      !Digits(text, &at, 2, &hour) || !Literal(text, &at, ':') || !Digits(text, &at, 2, &minute) ||
+      !Literal(text, &at, ':') || !Digits(text, &at, 2, &second)) {
     return false;
   }
   uint64_t fraction = 0;
@@ -143,8 +141,8 @@ static std::string SpellingProblem(const std::string& name) {
   size_t begin = 0;
   while (true) {
     size_t end = name.find('\\', begin);
-    std::string level =
-        name.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    std::string level = name.substr(begin,
+                                    end == std::string::npos ? std::string::npos : end - begin);
     if (level.empty()) return "the name has an empty level";
     if (level == "." || level == "..") return "the name has a '" + level + "' level";
     if (level.back() == '.' || level.back() == ' ') {
@@ -196,9 +194,8 @@ static std::string ParseEntry(const std::string& line, ManifestEntry* entry, Nam
   std::string last = rest.substr(lastBegin);
   int64_t ignored;
   size_t at = 0;
-  if (Digits(last, &at, 4, &ignored) && Literal(last, &at, '-') &&
-      Digits(last, &at, 2, &ignored) && Literal(last, &at, '-') &&
-      Digits(last, &at, 2, &ignored) && Literal(last, &at, 'T')) {
+  if (Digits(last, &at, 4, &ignored) && Literal(last, &at, '-') && Digits(last, &at, 2, &ignored) &&
+      Literal(last, &at, '-') && Digits(last, &at, 2, &ignored) && Literal(last, &at, 'T')) {
     if (!ParseUtcTime(last, &entry->lastWrite)) {
       return "bad time '" + last + "' (expected YYYY-MM-DDThh:mm:ss[.fffffff]Z, UTC, from 1601 on)";
     }

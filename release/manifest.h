@@ -27,12 +27,12 @@
 const size_t LongestPackageName = 250;
 
 struct ManifestEntry {
-  int line;               // 1-based line number in the manifest
+  int line;  // 1-based line number in the manifest
   uint32_t attributes;
-  std::string name;       // UTF-8, as written (backslashes)
-  std::string ansiName;   // the same in code page 932: what the package stores
+  std::string name;      // UTF-8, as written (backslashes)
+  std::string ansiName;  // the same in code page 932: what the package stores
   bool hasTime;
-  uint64_t lastWrite;     // FILETIME, when hasTime
+  uint64_t lastWrite;  // FILETIME, when hasTime
 };
 
 // What is wrong with one line of a manifest.

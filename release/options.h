@@ -13,8 +13,7 @@ int UsageError(const std::string& message);
 // those not given); the other words in `positional`. 0 with the usage error printed.
 int Options(const std::vector<std::string>& args, size_t from,
             std::vector<std::pair<std::string, std::string*>> values,
-            std::vector<std::pair<std::string, bool*>> flags,
-            std::vector<std::string>* positional);
+            std::vector<std::pair<std::string, bool*>> flags, std::vector<std::string>* positional);
 // A command that takes no option and one package or updater: `run` on it, or the usage error.
 int WithOneFile(const std::vector<std::string>& args, const char* usage,
                 int (*run)(const std::string& path));

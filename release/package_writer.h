@@ -12,9 +12,9 @@
 
 // One file of a package.
 struct PackEntry {
-  std::string name;           // code page 932 bytes, backslashes between levels, no NUL
-  uint32_t attributes = 0x20; // FILE_ATTRIBUTE_* bits
-  uint64_t lastWrite = 0;     // FILETIME: 100 ns intervals since 1601-01-01 UTC
+  std::string name;            // code page 932 bytes, backslashes between levels, no NUL
+  uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_* bits
+  uint64_t lastWrite = 0;      // FILETIME: 100 ns intervals since 1601-01-01 UTC
   std::string data;
 };
 

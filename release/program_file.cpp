@@ -32,7 +32,7 @@ struct Reader {
 };
 
 struct Image {
-  size_t sections;       // file offset of the section table
+  size_t sections;  // file offset of the section table
   uint16_t sectionCount;
   uint32_t resourceRva;
   uint32_t resourceSize;

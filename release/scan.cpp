@@ -154,9 +154,9 @@ bool ScanRelease(const std::string& root, std::string* manifest, std::vector<std
   while (scan.root.size() > 1 && scan.root.back() == '/') scan.root.pop_back();
   scan.leftOut = leftOut;
   scan.unreadable = unreadable;
-  scan.manifest =
-      "# Manifest of " + scan.root + ", made by zarpo-pack scan.\n"
-      "# attributes  name  last write (UTC)\n";
+  scan.manifest = "# Manifest of " + scan.root +
+                  ", made by zarpo-pack scan.\n"
+                  "# attributes  name  last write (UTC)\n";
   if (!ScanFolder(&scan, "", error)) return false;
   *manifest = scan.manifest;
   return true;

@@ -152,7 +152,8 @@ bool WriteAll(int fd, const char* data, size_t length) {
 bool ReceiveLine(int client, std::vector<char>& line) {
   unsigned char header[4];
   if (!ReadAll(client, reinterpret_cast<char*>(header), sizeof header)) return false;
-  size_t length = header[0] | header[1] << 8 | header[2] << 16 | static_cast<size_t>(header[3]) << 24;
+  size_t length = header[0] | header[1] << 8 | header[2] << 16 |
+                  static_cast<size_t>(header[3]) << 24;
   if (length > HOST_MONITOR_MAX_LINE) {
     fprintf(stderr, "debug-monitor: dropped a line of %zu bytes\n", length);
     return false;
@@ -208,10 +209,12 @@ int Run(const Options& options) {
   int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   // Only this user may connect: the lines name the user's files.
   mode_t oldMask = umask(077);
-  int bound = listener >= 0 ? bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) : -1;
+  int bound = listener >= 0 ? bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address)
+                            : -1;
   umask(oldMask);
   if (bound != 0 || listen(listener, 16) != 0) {
-    fprintf(stderr, "debug-monitor: cannot listen on %s: %s\n", options.Socket.c_str(), strerror(errno));
+    fprintf(stderr, "debug-monitor: cannot listen on %s: %s\n", options.Socket.c_str(),
+            strerror(errno));
     return 1;
   }
   struct stat ours;
@@ -238,7 +241,8 @@ int Run(const Options& options) {
       ShowLine(options, number, line);
       if (appendFile >= 0) {
         // One write per line, so that a line is never found half appended.
-        std::string stored = options.Raw ? std::string(line.data(), line.size()) : DisplayForm(line);
+        std::string stored = options.Raw ? std::string(line.data(), line.size())
+                                         : DisplayForm(line);
         stored += '\n';
         if (!WriteAll(appendFile, stored.data(), stored.size()))
           fprintf(stderr, "debug-monitor: %s: %s\n", options.Append.c_str(), strerror(errno));
@@ -252,7 +256,8 @@ int Run(const Options& options) {
   close(listener);
   // Remove the socket only if it is still the one we made.
   struct stat now;
-  if (stat(options.Socket.c_str(), &now) == 0 && now.st_ino == ours.st_ino && now.st_dev == ours.st_dev)
+  if (stat(options.Socket.c_str(), &now) == 0 && now.st_ino == ours.st_ino &&
+      now.st_dev == ours.st_dev)
     unlink(options.Socket.c_str());
   if (appendFile >= 0) close(appendFile);
   return 0;

@@ -18,8 +18,8 @@
 // sender has moved on. FILE is opened (created empty if need be) once the window exists: its
 // appearance tells a test the monitor is ready to receive. When it cannot be opened, a box
 // says so and the monitor ends with exit code 1.
-#include <windows.h>
 #include <commdlg.h>
+#include <windows.h>
 
 #include "app/dll_search.h"
 
@@ -48,8 +48,8 @@ struct Monitor {
   HMENU viewMenu = nullptr;
   HANDLE appendFile = INVALID_HANDLE_VALUE;
   bool timestamps = false;
-  int widest = 0;                   // the horizontal extent of the list, in pixels
-  std::vector<std::string> lines;   // the bytes of each list item, in the same order
+  int widest = 0;                  // the horizontal extent of the list, in pixels
+  std::vector<std::string> lines;  // the bytes of each list item, in the same order
 };
 
 Monitor* MonitorOf(HWND window) { return (Monitor*)GetWindowLongPtrA(window, GWLP_USERDATA); }
@@ -67,8 +67,8 @@ void AppendBytes(HANDLE file, const char* bytes, DWORD length) {
 void ShowError(HWND owner, const std::string& what) {
   char reason[512] = "";
   DWORD error = GetLastError();
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                      0, reason, sizeof reason, nullptr))
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                      reason, sizeof reason, nullptr))
     snprintf(reason, sizeof reason, "error %lu", (unsigned long)error);
   std::string text = what + "\n" + reason;
   MessageBoxA(owner, text.c_str(), Title, MB_OK | MB_ICONERROR);
@@ -279,11 +279,11 @@ LRESULT CALLBACK MonitorProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       CREATESTRUCTA* create = (CREATESTRUCTA*)lParam;
       monitor = (Monitor*)create->lpCreateParams;
       SetWindowLongPtrA(window, GWLP_USERDATA, (LONG_PTR)monitor);
-      monitor->list = CreateWindowExA(
-          WS_EX_CLIENTEDGE, "LISTBOX", "",
-          WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | LBS_NOINTEGRALHEIGHT |
-              LBS_EXTENDEDSEL | LBS_NOTIFY,
-          0, 0, 0, 0, window, (HMENU)(INT_PTR)ListId, create->hInstance, nullptr);
+      monitor->list = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", "",
+                                      WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP |
+                                          LBS_NOINTEGRALHEIGHT | LBS_EXTENDEDSEL | LBS_NOTIFY,
+                                      0, 0, 0, 0, window, (HMENU)(INT_PTR)ListId, create->hInstance,
+                                      nullptr);
       if (!monitor->list) return -1;
       SendMessageA(monitor->list, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), FALSE);
       return 0;
@@ -319,10 +319,8 @@ std::vector<std::string> Words(const char* commandLine) {
     std::string word;
     bool quoted = false;
     for (; *p && (quoted || (*p != ' ' && *p != '\t')); p++) {
-      if (*p == '"')
-        quoted = !quoted;
-      else
-        word += *p;
+      if (*p == '"') quoted = !quoted;
+      else word += *p;
     }
     words.push_back(word);
   }
@@ -341,8 +339,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
   for (size_t i = 0; i < words.size(); i++) {
     if ((words[i] == "/append" || words[i] == "--append") && i + 1 < words.size())
       appendPath = words[++i];
-    else if (words[i] == "/timestamps" || words[i] == "--timestamps")
-      monitor.timestamps = true;
+    else if (words[i] == "/timestamps" || words[i] == "--timestamps") monitor.timestamps = true;
   }
 
   WNDCLASSA windowClass = {};

@@ -38,10 +38,10 @@ namespace {
 
 const char AttributeName[] = "user.DOSATTRIB";
 
-const DWORD SettableAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
-    FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+const DWORD SettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                 FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                 FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+                                 FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // NORMAL means "no other attribute": it never appears together with another bit.
 DWORD WithNormal(DWORD value) {
@@ -54,8 +54,8 @@ DWORD WithNormal(DWORD value) {
 #endif
 
 // The bits a FAT directory entry keeps of what may be set.
-const DWORD FatEntryBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                           FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+const DWORD FatEntryBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE;
 
 // Whether the open file lies on FAT (vfat, msdos) or exFAT, whose directory entries hold the
 // attributes and whose lookups ignore case.
@@ -115,7 +115,6 @@ DWORD AttributesOf(const struct stat* st, int hasStored, DWORD stored) {
   return WithNormal(value);
 }
 
-
 // A file's READONLY in its mode where the driver allows no other change: of the write bits all
 // the mount's mask lets through or none (the FAT drivers refuse anything else with EPERM).
 int MirrorInMode(int fd, const struct stat* st, DWORD value) {
@@ -155,11 +154,9 @@ int OpenPlain(const PosixBeneath* at, struct stat* st) {
     PosixFail(ERROR_ACCESS_DENIED);
     return -1;
   }
-  int fd =
-      openat(at->Folder, at->Name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = openat(at->Folder, at->Name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    PosixFail(errno == ELOOP || errno == ENXIO ? ERROR_ACCESS_DENIED
-                                               : PosixErrorFromErrno(errno));
+    PosixFail(errno == ELOOP || errno == ENXIO ? ERROR_ACCESS_DENIED : PosixErrorFromErrno(errno));
     return -1;
   }
   if (fstat(fd, st) != 0 || !PosixIsPlain(st)) {  // replaced in between

@@ -17,8 +17,7 @@ DWORD PosixAttributesOfPath(const char* hostPath, const struct stat* st, int* fa
 
 // What FindFirstFileA and GetFileAttributesA report. A link or special file never matches an
 // attribute a file can be given, so the installer never takes one for its file.
-DWORD PosixAttributesOfObject(const PosixBeneath* at, const struct stat* st,
-                              int* fat = nullptr);
+DWORD PosixAttributesOfObject(const PosixBeneath* at, const struct stat* st, int* fat = nullptr);
 
 // Stores `value` (already reduced to what may be set) and mirrors READONLY in a file's mode,
 // through the open descriptor. 0 with errno set when the host refuses.

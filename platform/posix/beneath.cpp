@@ -13,8 +13,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <limits.h>
+#include <linux/openat2.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -146,8 +146,7 @@ int PosixOpenBeneath(LPCSTR windowsPath, PosixBeneath* at) {
   int saved = errno;
   at->Owned = 1;
   if (at->Folder >= 0) return 1;
-  if (saved == ENOENT || saved == ENOTDIR || saved == ELOOP || saved == EXDEV ||
-      saved == EAGAIN) {
+  if (saved == ENOENT || saved == ENOTDIR || saved == ELOOP || saved == EXDEV || saved == EAGAIN) {
     return PosixFail(ERROR_PATH_NOT_FOUND);
   }
   return PosixFail(PosixErrorFromErrno(saved));

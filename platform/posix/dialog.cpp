@@ -9,8 +9,8 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "platform/extra_calls.h"
 #include "host/display.h"
+#include "platform/extra_calls.h"
 
 // The parts of a box's type that choose its buttons and its icon.
 #define MB_TYPEMASK_BITS 0x0000000Fu
@@ -47,9 +47,12 @@ static ButtonSet ButtonsOf(UINT type) {
 
 static const char* IconWordOf(UINT type) {
   switch (type & MB_ICONMASK_BITS) {
-    case MB_ICONERROR: return "エラー";
-    case MB_ICONQUESTION: return "確認";
-    default: return nullptr;
+    case MB_ICONERROR:
+      return "エラー";
+    case MB_ICONQUESTION:
+      return "確認";
+    default:
+      return nullptr;
   }
 }
 
@@ -155,10 +158,8 @@ extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) 
   }
 
   for (int attempt = 0; attempt < MAX_ATTEMPTS; attempt++) {
-    if (set.Count == 1)
-      WriteText("[Enter]: ");
-    else
-      WritePrompt(&set);
+    if (set.Count == 1) WriteText("[Enter]: ");
+    else WritePrompt(&set);
     char line[256];
     if (!ReadAnswerLine(line, sizeof line)) {
       WriteText(interactive ? "\n" : "(入力なし)\n");

@@ -28,8 +28,8 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include "platform/extra_calls.h"
 #include "host/codepage.h"
+#include "platform/extra_calls.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/hostpath.h"
 
@@ -40,7 +40,7 @@ namespace {
 // link when the root is named through it, and the drive-types file is read only when a type is
 // asked for or the drive has no medium.
 struct Drive {
-  UINT Type;            // only when TypeKnown
+  UINT Type;  // only when TypeKnown
   int TypeKnown;
   int HasMedium;        // the root leads to a folder
   size_t TableLength;   // Link[0..TableLength) is the table folder
@@ -54,10 +54,10 @@ struct Drive {
 // the folder, which needs one. Whether the root leads to a folder (the medium) costs a call,
 // and so does the type when the drive has a medium (the drive-types file).
 enum DriveLookUp {
-  LinkOnly,          // through the link; the medium is left to the caller's host calls
-  LinkAndMedium,     // through the link, the medium looked at
-  LinkMediumAndType, // the same and the type, medium or not
-  ResolvedAndMedium, // by the link's target, the medium looked at
+  LinkOnly,           // through the link; the medium is left to the caller's host calls
+  LinkAndMedium,      // through the link, the medium looked at
+  LinkMediumAndType,  // the same and the type, medium or not
+  ResolvedAndMedium,  // by the link's target, the medium looked at
 };
 
 int TableFolder(char* out, size_t size, size_t* length) {
@@ -81,8 +81,10 @@ UINT TypeFromWord(const char* word) {
   static const struct {
     const char* Word;
     UINT Type;
-  } types[] = {{"removable", DRIVE_REMOVABLE}, {"fixed", DRIVE_FIXED},
-               {"remote", DRIVE_REMOTE},       {"cdrom", DRIVE_CDROM},
+  } types[] = {{"removable", DRIVE_REMOVABLE},
+               {"fixed", DRIVE_FIXED},
+               {"remote", DRIVE_REMOTE},
+               {"cdrom", DRIVE_CDROM},
                {"ramdisk", DRIVE_RAMDISK}};
   for (const auto& t : types) {
     if (strcasecmp(word, t.Word) == 0) return t.Type;
@@ -217,8 +219,8 @@ void LookUpDrive(char letter, DriveLookUp lookUp, Drive* drive) {
     drive->Root[length + 1] = '\0';
     drive->HasMedium = lookUp == LinkOnly || IsFolder(drive->Root);
   } else {
-    drive->HasMedium =
-        ResolvedRoot(drive, drive->Root, sizeof drive->Root) && IsFolder(drive->Root);
+    drive->HasMedium = ResolvedRoot(drive, drive->Root, sizeof drive->Root) &&
+                       IsFolder(drive->Root);
   }
   if (!drive->HasMedium) drive->Root[0] = '\0';
   if (lookUp == LinkMediumAndType || !drive->HasMedium) LookUpType(drive);

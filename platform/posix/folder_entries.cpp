@@ -63,8 +63,7 @@ int OpenExisting(const PosixBeneath* at, int flags, int overwrite) {
   int fd = openat(at->Folder, at->Name,
                   flags | O_NOFOLLOW | O_NONBLOCK | (overwrite ? O_TRUNC : 0));
   if (fd < 0) {
-    PosixFail(errno == ELOOP || errno == ENXIO ? ERROR_ACCESS_DENIED
-                                               : PosixErrorFromErrno(errno));
+    PosixFail(errno == ELOOP || errno == ENXIO ? ERROR_ACCESS_DENIED : PosixErrorFromErrno(errno));
     return -1;
   }
   struct stat st;
@@ -99,8 +98,7 @@ HANDLE CreateFileBeneath(const PosixBeneath* at, DWORD access, DWORD creationDis
   // descriptor itself writes through the cache.
   int writeThrough = (access & GENERIC_WRITE) && PosixWritesThrough(at->Host);
   int handleFlags = writeThrough ? flags | O_DSYNC : flags;
-  int overwrite =
-      creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
+  int overwrite = creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
   DWORD created = PosixCreatedAttributes(flagsAndAttributes);
   int mayCreate = creationDisposition == CREATE_NEW || creationDisposition == CREATE_ALWAYS ||
                   creationDisposition == OPEN_ALWAYS;
@@ -188,8 +186,7 @@ HANDLE CreateFileBeneath(const PosixBeneath* at, DWORD access, DWORD creationDis
 // program only ever shares for reading. Security attributes and the template are ignored;
 // FILE_FLAG_* bits in `flagsAndAttributes` are ignored too.
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
-                                     DWORD creationDisposition, DWORD flagsAndAttributes,
-                                     HANDLE) {
+                                     DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
   if (creationDisposition < CREATE_NEW || creationDisposition > TRUNCATE_EXISTING ||
       (creationDisposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE))) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -371,8 +368,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA find
   char stored[NAME_MAX + 1];
   int named = fat && StoredName(&at, stored, sizeof stored)
                   ? HostUtf8ToAnsi(stored, findData->cFileName, sizeof findData->cFileName)
-                  : NameOfEntry(fileName, at.Name, findData->cFileName,
-                                sizeof findData->cFileName);
+                  : NameOfEntry(fileName, at.Name, findData->cFileName, sizeof findData->cFileName);
   if (!named) {
     PosixCloseBeneath(&at);
     SetLastError(ERROR_FILENAME_EXCED_RANGE);

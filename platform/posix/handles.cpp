@@ -26,9 +26,7 @@ int HandleFlags(int fd) {
 
 }  // namespace
 
-HANDLE PosixHandleFromFd(int fd, int kind) {
-  return (HANDLE)(((intptr_t)fd + 1) * 4 + kind);
-}
+HANDLE PosixHandleFromFd(int fd, int kind) { return (HANDLE)(((intptr_t)fd + 1) * 4 + kind); }
 
 int PosixFdFromHandle(HANDLE handle, int kind) {
   intptr_t value = (intptr_t)handle;

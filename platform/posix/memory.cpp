@@ -49,8 +49,8 @@ extern "C" LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocat
   size_t slack = huge ? HugePage : 0;
   size_t length = data ? data + page + slack : 0;
   if (length < data) length = 0;
-  void* mapped = length ? mmap(nullptr, length, PROT_READ | PROT_WRITE,
-                               MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+  void* mapped = length ? mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                               -1, 0)
                         : MAP_FAILED;
   if (mapped == MAP_FAILED) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -10,9 +10,7 @@
 // A program that embeds nothing has an empty module; the build's generated table overrides this.
 extern "C" __attribute__((weak)) const struct HINSTANCE__ PosixProgramModule = {nullptr, 0};
 
-static const HINSTANCE__* ModuleOf(HMODULE module) {
-  return module ? module : &PosixProgramModule;
-}
+static const HINSTANCE__* ModuleOf(HMODULE module) { return module ? module : &PosixProgramModule; }
 
 extern "C" HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
   if (!name || !type || IS_INTRESOURCE(name) || IS_INTRESOURCE(type)) {
@@ -26,7 +24,7 @@ extern "C" HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) 
     if (strcasecmp(resource->Type, type) != 0) continue;
     typeSeen = true;
     if (strcasecmp(resource->Name, name) == 0) {
-      return (HRSRC)const_cast<PosixResource*>(resource);
+      return (HRSRC) const_cast<PosixResource*>(resource);
     }
   }
   SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);

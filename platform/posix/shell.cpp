@@ -38,8 +38,8 @@ static int FindOnPath(const char* name, char* out, size_t size) {
     size_t length = end ? (size_t)(end - path) : strlen(path);
     int written = path[0] == '/' ? snprintf(out, size, "%.*s/%s", (int)length, path, name) : -1;
     struct stat info;
-    if (written > 0 && (size_t)written < size && stat(out, &info) == 0 &&
-        S_ISREG(info.st_mode) && access(out, X_OK) == 0)
+    if (written > 0 && (size_t)written < size && stat(out, &info) == 0 && S_ISREG(info.st_mode) &&
+        access(out, X_OK) == 0)
       return 1;
     if (!end) return 0;
     path = end + 1;
@@ -97,20 +97,25 @@ static int StartDetached(char** argv) {
 
 static HINSTANCE ErrorOfErrno(int error) {
   switch (error) {
-    case ENOENT: return SHELL_ERROR(SE_ERR_FNF_VALUE);
-    case ENOTDIR: return SHELL_ERROR(SE_ERR_PNF_VALUE);
+    case ENOENT:
+      return SHELL_ERROR(SE_ERR_FNF_VALUE);
+    case ENOTDIR:
+      return SHELL_ERROR(SE_ERR_PNF_VALUE);
     case EACCES:
-    case EPERM: return SHELL_ERROR(SE_ERR_ACCESSDENIED_VALUE);
-    case ENOMEM: return SHELL_ERROR(SE_ERR_OOM_VALUE);
-    default: return SHELL_ERROR(SE_ERR_NOASSOC_VALUE);
+    case EPERM:
+      return SHELL_ERROR(SE_ERR_ACCESSDENIED_VALUE);
+    case ENOMEM:
+      return SHELL_ERROR(SE_ERR_OOM_VALUE);
+    default:
+      return SHELL_ERROR(SE_ERR_NOASSOC_VALUE);
   }
 }
 
 // `file` is a Windows path on the layer's drives. The program starts what it has just written
 // with no parameters and no working folder, so neither is offered: either is refused. The show
 // command has no meaning here.
-extern "C" HINSTANCE WINAPI ShellExecuteA(HWND, LPCSTR operation, LPCSTR file,
-                                          LPCSTR parameters, LPCSTR directory, int) {
+extern "C" HINSTANCE WINAPI ShellExecuteA(HWND, LPCSTR operation, LPCSTR file, LPCSTR parameters,
+                                          LPCSTR directory, int) {
   if (operation && operation[0] && strcasecmp(operation, "open") != 0)
     return SHELL_ERROR(SE_ERR_NOASSOC_VALUE);
   if ((parameters && parameters[0]) || (directory && directory[0]))

@@ -4,8 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "platform/extra_calls.h"
 #include "host/codepage.h"
+#include "platform/extra_calls.h"
 
 extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE testChar) { return HostIsLeadByte(testChar); }
 

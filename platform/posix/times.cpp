@@ -4,8 +4,8 @@
 #include <sys/types.h>
 #include <time.h>
 
-#include "platform/extra_calls.h"
 #include "host/calendar.h"
+#include "platform/extra_calls.h"
 #include "platform/posix/times.h"
 
 // Host times are 64-bit on every build, a 32-bit one included (the build defines _TIME_BITS=64
@@ -15,7 +15,7 @@ static_assert(sizeof(off_t) == 8, "off_t must be 64 bits: build with -D_FILE_OFF
 
 namespace {
 
-const uint64_t TicksPerSecond = 10000000;         // FILETIME counts 100 ns
+const uint64_t TicksPerSecond = 10000000;  // FILETIME counts 100 ns
 const int64_t SecondsFrom1601To1970 = 11644473600;
 
 }  // namespace

@@ -22,8 +22,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "platform/extra_calls.h"
 #include "host/monitor.h"
+#include "platform/extra_calls.h"
 
 #define MONITOR_WINDOW ((HWND)(UINT_PTR)0x4D4F4Eu)
 

@@ -42,9 +42,8 @@ static std::string ReadBackProblem(const std::string& file, const std::vector<Pa
     const PackEntry& expected = entries[index];
     uint64_t time = (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
                     entry.Header.LastWrite.dwLowDateTime;
-    if (expected.name != entry.Name ||
-        expected.attributes != entry.Header.Attributes || expected.lastWrite != time ||
-        expected.data.size() != entry.Header.DataLength ||
+    if (expected.name != entry.Name || expected.attributes != entry.Header.Attributes ||
+        expected.lastWrite != time || expected.data.size() != entry.Header.DataLength ||
         memcmp(expected.data.data(), entry.Data, expected.data.size()) != 0) {
       reason = "entry " + std::to_string(index + 1) + " reads back differently";
     }
@@ -84,8 +83,8 @@ static void WarnOfFilesLeftOut(const std::string& root, const std::vector<Manife
   }
 }
 
-static int Pack(const std::string& root, const std::string& manifestPath,
-                const std::string& output, bool exactTimes, bool subset) {
+static int Pack(const std::string& root, const std::string& manifestPath, const std::string& output,
+                bool exactTimes, bool subset) {
   std::string text, error;
   if (!ReadWholeFile(manifestPath, &text, &error)) {
     fprintf(stderr, "zarpo-pack: %s\n", error.c_str());

@@ -47,8 +47,8 @@ int CmdScan(const std::vector<std::string>& args) {
   std::string root, output;
   bool keepGoing = false;
   std::vector<std::string> files;
-  if (!Options(args, 0, {{"--root", &root}, {"--output", &output}},
-               {{"--keep-going", &keepGoing}}, &files)) {
+  if (!Options(args, 0, {{"--root", &root}, {"--output", &output}}, {{"--keep-going", &keepGoing}},
+               &files)) {
     return 2;
   }
   if (root.empty() || !files.empty()) {

@@ -27,15 +27,23 @@ TEST(FindKeyDisk, HighestRemovableDriveWithMediumAndProductFolderWins) {
     const char* expected;  // nullptr: no key disk
   } cases[] = {
       {"one key disk", {{'E', "removable", true, true}}, "E:\\Zarpo\\"},
-      {"two key disks: the higher letter", {{'E', "removable", true, true}, {'F', "removable", true, true}}, "F:\\Zarpo\\"},
+      {"two key disks: the higher letter",
+       {{'E', "removable", true, true}, {'F', "removable", true, true}},
+       "F:\\Zarpo\\"},
       {"Z: is tried", {{'Z', "removable", true, true}}, "Z:\\Zarpo\\"},
       {"D: is tried", {{'D', "removable", true, true}}, "D:\\Zarpo\\"},
-      {"empty card reader above the key disk", {{'E', "removable", true, true}, {'G', "removable", false, false}}, "E:\\Zarpo\\"},
-      {"removable drive without the folder is passed over", {{'E', "removable", true, true}, {'H', "removable", true, false}}, "E:\\Zarpo\\"},
+      {"empty card reader above the key disk",
+       {{'E', "removable", true, true}, {'G', "removable", false, false}},
+       "E:\\Zarpo\\"},
+      {"removable drive without the folder is passed over",
+       {{'E', "removable", true, true}, {'H', "removable", true, false}},
+       "E:\\Zarpo\\"},
       {"C: is never tried", {{'C', "removable", true, true}}, nullptr},
       {"nor A: and B:", {{'A', "removable", true, true}, {'B', "removable", true, true}}, nullptr},
       {"a fixed drive never qualifies", {{'E', "fixed", true, true}}, nullptr},
-      {"nor network, CD or RAM disk", {{'E', "remote", true, true}, {'F', "cdrom", true, true}, {'G', "ramdisk", true, true}}, nullptr},
+      {"nor network, CD or RAM disk",
+       {{'E', "remote", true, true}, {'F', "cdrom", true, true}, {'G', "ramdisk", true, true}},
+       nullptr},
       {"no drives at all", {}, nullptr},
   };
   for (const Case& c : cases) {

@@ -44,7 +44,8 @@ struct RuntimeFolder {
     setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
   }
   ~RuntimeFolder() {
-    if (hadOld) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1); else unsetenv("XDG_RUNTIME_DIR");
+    if (hadOld) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
     fs::remove_all(path);
   }
   std::string path, saved;

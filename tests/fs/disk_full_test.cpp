@@ -155,7 +155,7 @@ TEST(DiskFull, FailedWriteStopsTheUpdateAndTheNextRunCompletes) {
   const struct {
     int nth;
     FaultKind kind;
-  } cases[] = {{1, FaultKind::Error}, {5, FaultKind::Error}, {8, FaultKind::Error},
+  } cases[] = {{1, FaultKind::Error},    {5, FaultKind::Error},      {8, FaultKind::Error},
                {last, FaultKind::Error}, {3, FaultKind::ShortWrite}, {8, FaultKind::ShortWrite}};
   for (const auto& c : cases) {
     SCOPED_TRACE("write " + std::to_string(c.nth) +

@@ -105,7 +105,8 @@ TEST(IsSameFile, ATimeWithoutDosFormNeverMatches) {
   // Both sides unconvertible: the keys fall back to 1 (disk) and 0 (entry).
   CompareResult result = Compare(MakeEntry(5, 0x27, old));
   EXPECT_EQ(result.same, 0);
-  EXPECT_EQ(result.lines, std::vector<std::string>{std::string("Different [") + Path + "] 0, 0, 1"});
+  EXPECT_EQ(result.lines,
+            std::vector<std::string>{std::string("Different [") + Path + "] 0, 0, 1"});
   // An entry without a DOS time against an ordinary file: still different.
   PlaceFile(drive, 5, 0x27, EntryTime);
   EXPECT_EQ(Compare(MakeEntry(5, 0x27, old)).same, 0);
@@ -150,7 +151,11 @@ TEST(IsSameFileFaults, LookupsFailedOnPurpose) {
                                          "FindWindowA",           "SendMessageA"};
   const Case cases[] = {
       {"nothing fails", nullptr, 0, 1, "Existing " + tail, full},
-      {"lookup fails", "FindFirstFileA", 1, 0, "NotFound " + tail,
+      {"lookup fails",
+       "FindFirstFileA",
+       1,
+       0,
+       "NotFound " + tail,
        {"FindFirstFileA", "FindWindowA", "SendMessageA"}},
       {"close of the search fails", "FindClose", 1, 1, "Existing " + tail, full},
       // The disk time falls back to 1 and can match nothing.

@@ -34,9 +34,12 @@ std::string Expand(const std::string& pattern, const std::string& path) {
 }
 
 TEST(WriteEntryFileFaults, EachCallFailsInTurn) {
-  const Calls full = {"SetFileAttributesA @ 0x20", "CreateFileA @ 0x40000000 0x1 2 0x27",
-                      "WriteFile 5",              "FlushFileBuffers",
-                      "SetFileTime --w",          "CloseHandle",
+  const Calls full = {"SetFileAttributesA @ 0x20",
+                      "CreateFileA @ 0x40000000 0x1 2 0x27",
+                      "WriteFile 5",
+                      "FlushFileBuffers",
+                      "SetFileTime --w",
+                      "CloseHandle",
                       "SetFileAttributesA @ 0x27"};
   const Calls writeFailed = {full[0], full[1], full[2], "CloseHandle"};
   const WriteFault cases[] = {
@@ -45,19 +48,49 @@ TEST(WriteEntryFileFaults, EachCallFailsInTurn) {
       {"clearing attributes fails", "SetFileAttributesA", 1, FaultKind::Error, 0x27, 0x20, 1, full},
       {"applying attributes fails", "SetFileAttributesA", 2, FaultKind::Error, 0x27, 0x20, 1, full},
       // ...unless the file in the way is read-only and so cannot be replaced.
-      {"clearing a read-only file fails", "SetFileAttributesA", 1, FaultKind::Error, 0x27, 0x21, 0,
+      {"clearing a read-only file fails",
+       "SetFileAttributesA",
+       1,
+       FaultKind::Error,
+       0x27,
+       0x21,
+       0,
        {full[0], full[1]}},
       {"create fails", "CreateFileA", 1, FaultKind::Error, 0x27, 0x20, 0, {full[0], full[1]}},
       {"write fails", "WriteFile", 1, FaultKind::Error, 0x27, 0x20, 0, writeFailed},
       {"short write", "WriteFile", 1, FaultKind::ShortWrite, 0x27, 0x20, 0, writeFailed},
       // A failed flush leaves the time alone: the file is written again on the next run.
-      {"flush fails", "FlushFileBuffers", 1, FaultKind::Error, 0x27, 0x20, 0,
+      {"flush fails",
+       "FlushFileBuffers",
+       1,
+       FaultKind::Error,
+       0x27,
+       0x20,
+       0,
        {full[0], full[1], full[2], full[3], "CloseHandle"}},
-      {"time fails", "SetFileTime", 1, FaultKind::Error, 0x27, 0x20, 0,
+      {"time fails",
+       "SetFileTime",
+       1,
+       FaultKind::Error,
+       0x27,
+       0x20,
+       0,
        {full[0], full[1], full[2], full[3], full[4], full[5]}},
-      {"close fails", "CloseHandle", 1, FaultKind::Error, 0x27, 0x20, 0,
+      {"close fails",
+       "CloseHandle",
+       1,
+       FaultKind::Error,
+       0x27,
+       0x20,
+       0,
        {full[0], full[1], full[2], full[3], full[4], full[5]}},
-      {"NORMAL entry touches no attributes", nullptr, 0, FaultKind::Error, 0x80, 0x20, 1,
+      {"NORMAL entry touches no attributes",
+       nullptr,
+       0,
+       FaultKind::Error,
+       0x80,
+       0x20,
+       1,
        {"CreateFileA @ 0x40000000 0x1 2 0x80", full[2], full[3], full[4], full[5]}},
   };
   const FILETIME time = FileTimeOf(2026, 3, 1, 9, 0, 0);
@@ -89,9 +122,9 @@ TEST(WriteEntryFileFaults, ZeroLengthEntryMakesOneEmptyWrite) {
   const FILETIME time = FileTimeOf(2026, 3, 1);
   FaultScope scope;
   EXPECT_EQ(WriteEntryFile("E:\\empty.dat", nullptr, 0, 0x20, &time), 1);
-  EXPECT_EQ(FaultCallLog(), (Calls{"SetFileAttributesA", "CreateFileA", "WriteFile",
-                                   "FlushFileBuffers", "SetFileTime", "CloseHandle",
-                                   "SetFileAttributesA"}));
+  EXPECT_EQ(FaultCallLog(),
+            (Calls{"SetFileAttributesA", "CreateFileA", "WriteFile", "FlushFileBuffers",
+                   "SetFileTime", "CloseHandle", "SetFileAttributesA"}));
   EXPECT_EQ(FaultCallDetails()[2], "WriteFile 0");
   EXPECT_EQ(drive.ReadHostFile("empty.dat"), "");
 }
@@ -106,22 +139,34 @@ TEST(CreateFolderPathFaults, StopsAtTheFirstFailedLevel) {
     std::vector<std::string> listing;  // below the drive root afterwards
   };
   const Case cases[] = {
-      {"nothing fails", nullptr, 0, 1,
+      {"nothing fails",
+       nullptr,
+       0,
+       1,
        {"FindFirstFileA E:\\Zarpo", "FindClose", "FindFirstFileA E:\\Zarpo\\a",
         "CreateDirectoryA E:\\Zarpo\\a", "FindFirstFileA E:\\Zarpo\\a\\b",
         "CreateDirectoryA E:\\Zarpo\\a\\b"},
        {"Zarpo", "Zarpo/a", "Zarpo/a/b"}},
-      {"first creation fails", "CreateDirectoryA", 1, 0,
+      {"first creation fails",
+       "CreateDirectoryA",
+       1,
+       0,
        {"FindFirstFileA E:\\Zarpo", "FindClose", "FindFirstFileA E:\\Zarpo\\a",
         "CreateDirectoryA E:\\Zarpo\\a"},
        {"Zarpo"}},
-      {"second creation fails", "CreateDirectoryA", 2, 0,
+      {"second creation fails",
+       "CreateDirectoryA",
+       2,
+       0,
        {"FindFirstFileA E:\\Zarpo", "FindClose", "FindFirstFileA E:\\Zarpo\\a",
         "CreateDirectoryA E:\\Zarpo\\a", "FindFirstFileA E:\\Zarpo\\a\\b",
         "CreateDirectoryA E:\\Zarpo\\a\\b"},
        {"Zarpo", "Zarpo/a"}},
       // An existing level that cannot be looked up is created again, which the system refuses.
-      {"lookup of an existing level fails", "FindFirstFileA", 1, 0,
+      {"lookup of an existing level fails",
+       "FindFirstFileA",
+       1,
+       0,
        {"FindFirstFileA E:\\Zarpo", "CreateDirectoryA E:\\Zarpo"},
        {"Zarpo"}},
   };
@@ -179,8 +224,8 @@ TEST(RemoveObsoleteFileFaults, ClearsThenDeletesAndIgnoresFailures) {
     FaultScope scope;
     if (call != nullptr) FaultArm(1, call);
     RemoveObsoleteFile("E:\\Zarpo", "old.dll");
-    EXPECT_EQ(FaultCallDetails(),
-              (Calls{"SetFileAttributesA E:\\Zarpo\\old.dll 0x20", "DeleteFileA E:\\Zarpo\\old.dll"}));
+    EXPECT_EQ(FaultCallDetails(), (Calls{"SetFileAttributesA E:\\Zarpo\\old.dll 0x20",
+                                         "DeleteFileA E:\\Zarpo\\old.dll"}));
     // Read-only left in place makes the delete fail; a failed delete leaves the file.
     EXPECT_EQ(drive.Exists("Zarpo\\old.dll"), call != nullptr);
   }

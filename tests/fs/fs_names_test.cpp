@@ -19,17 +19,17 @@ TEST(IsSameName, TellsTheAskedNameFromAnother) {
       {"ZARPOC~1.DLL", "ZarpoCore.dll", 0},  // a short alias led to the long-named file
       {"Readme.txt.", "Readme.txt", 0},      // trailing dot stripped
       {"a.txt", "a.txt ", 0},
-      {"\x82\x9A.txt", "\x82\x79.txt", 1},   // fullwidth ｚ and Ｚ
-      {"\x83\xBF", "\x83\x9F", 1},           // Greek α and Α
-      {"\x84\x70", "\x84\x40", 1},           // Cyrillic а and А
-      {"\x84\x76", "\x84\x46", 1},           // ё and Ё
-      {"\xFA\x40", "\x87\x54", 1},           // small Roman numeral one (IBM row) and capital
-      {"\x87\x90", "\x81\xE0", 1},           // ≒ in the NEC row and in JIS: one character
-      {"\xFA\x40", "\xEE\xEF", 1},           // ⅰ in the IBM row and in NEC's copy of it
-      {"\x95\x5C", "\x95\x5D", 0},           // 表 and 評: other characters
-      {"\x82\xA0", "\x83\x41", 0},           // hiragana あ and katakana ア are not a case
-      {"\x82\x60", "A", 0},                  // fullwidth Ａ is not the ASCII letter
-      {"\x95", "\x95", 1},                   // the same bytes, even when no text
+      {"\x82\x9A.txt", "\x82\x79.txt", 1},  // fullwidth ｚ and Ｚ
+      {"\x83\xBF", "\x83\x9F", 1},          // Greek α and Α
+      {"\x84\x70", "\x84\x40", 1},          // Cyrillic а and А
+      {"\x84\x76", "\x84\x46", 1},          // ё and Ё
+      {"\xFA\x40", "\x87\x54", 1},          // small Roman numeral one (IBM row) and capital
+      {"\x87\x90", "\x81\xE0", 1},          // ≒ in the NEC row and in JIS: one character
+      {"\xFA\x40", "\xEE\xEF", 1},          // ⅰ in the IBM row and in NEC's copy of it
+      {"\x95\x5C", "\x95\x5D", 0},          // 表 and 評: other characters
+      {"\x82\xA0", "\x83\x41", 0},          // hiragana あ and katakana ア are not a case
+      {"\x82\x60", "A", 0},                 // fullwidth Ａ is not the ASCII letter
+      {"\x95", "\x95", 1},                  // the same bytes, even when no text
       {"\x95", "\x95\x40", 0},
   };
   for (const Case& c : cases) {

@@ -75,11 +75,9 @@ TEST(JoinPath, RefusesWhatWouldNotFitWithoutOverrun) {
   };
   const Case cases[] = {
       {nullptr, 200, 58, 259},  // 200 + "\" + 58: fits exactly
-      {nullptr, 200, 59, 0},
-      {"E", 256, 0, 259},
+      {nullptr, 200, 59, 0},   {"E", 256, 0, 259},
       {"E", 257, 0, 0},  // the added backslash is the byte too many
-      {"E", 0, 257, 259},
-      {"E", 0, 258, 0},
+      {"E", 0, 257, 259},      {"E", 0, 258, 0},
       {nullptr, 0, 5000, 0},
   };
   for (const Case& c : cases) {
@@ -142,7 +140,8 @@ TEST(SplitFolder, CutsTheFolderPartAt255BytesOnACharacterBoundary) {
     SplitFolder(c.path.c_str(), drive, folder);
     EXPECT_STREQ(drive, "E:");
     EXPECT_EQ(std::string(folder), c.folder);
-    for (size_t i = 256; i < sizeof folder; ++i) EXPECT_EQ(static_cast<unsigned char>(folder[i]), 0xA5);
+    for (size_t i = 256; i < sizeof folder; ++i)
+      EXPECT_EQ(static_cast<unsigned char>(folder[i]), 0xA5);
   }
 }
 
@@ -204,7 +203,7 @@ struct FolderCase {
   const char* title;
   std::vector<std::string> folders;  // made on the host before the call (relative, CP932)
   std::vector<std::string> files;
-  std::string argument;              // relative to "E:\" unless it starts with '\'
+  std::string argument;  // relative to "E:\" unless it starts with '\'
   int expected;
   std::vector<std::string> created;  // new host entries afterwards (UTF-8, '/'), sorted
 };
@@ -235,7 +234,11 @@ TEST(CreateFolderPath, CreatesExactlyTheMissingLevels) {
       {"last level missing", {"Zarpo"}, {}, "Zarpo\\Sample\\", 1, {"Zarpo/Sample"}},
       {"no trailing backslash", {}, {}, "Zarpo\\a\\b", 1, {"Zarpo", "Zarpo/a", "Zarpo/a/b"}},
       {"double-byte level with 0x5C trail bytes",
-       {"Zarpo"}, {}, "Zarpo\\" + Hyo + Ko + "\\", 1, {"Zarpo/表構"}},
+       {"Zarpo"},
+       {},
+       "Zarpo\\" + Hyo + Ko + "\\",
+       1,
+       {"Zarpo/表構"}},
       {"the drive root alone", {}, {}, "", 1, {}},
       {"plain file in the way", {"Zarpo"}, {"Zarpo\\Sample"}, "Zarpo\\Sample\\x\\", 0, {}},
       {"plain file halfway stops the rest", {}, {"Zarpo"}, "Zarpo\\a\\b\\", 0, {}},
@@ -263,7 +266,11 @@ TEST(EnsureParentFolder, CreatesTheFolderThatWillHoldTheFile) {
   const FolderCase cases[] = {
       {"parent missing", {"Zarpo"}, {}, "Zarpo\\Sample\\a.txt", 1, {"Zarpo/Sample"}},
       {"double-byte file name is not a level", {"Zarpo"}, {}, "Zarpo\\" + Hyo, 1, {}},
-      {"double-byte folders", {"Zarpo"}, {}, "Zarpo\\" + Hyo + "\\" + Ko + "\\a.dwg", 1,
+      {"double-byte folders",
+       {"Zarpo"},
+       {},
+       "Zarpo\\" + Hyo + "\\" + Ko + "\\a.dwg",
+       1,
        {"Zarpo/表", "Zarpo/表/構"}},
       // A slash ends the folder part, but folder creation knows only the backslash: the last
       // level is created whole, with its parent already there.
@@ -273,7 +280,11 @@ TEST(EnsureParentFolder, CreatesTheFolderThatWillHoldTheFile) {
       {"folder part over 255 bytes", {}, {}, std::string(244, 'd') + "\\abcdefghij\\", 0, {}},
       // One byte more than the cap loses only the final backslash, which the join puts back:
       // "\Zarpo\" + 248 + "\" is the folder part of a 250-byte entry name.
-      {"folder part of 256 bytes", {"Zarpo"}, {}, "Zarpo\\" + std::string(248, 'a') + "\\b", 1,
+      {"folder part of 256 bytes",
+       {"Zarpo"},
+       {},
+       "Zarpo\\" + std::string(248, 'a') + "\\b",
+       1,
        {"Zarpo/" + std::string(248, 'a')}},
   };
   for (const FolderCase& c : cases) {
@@ -295,11 +306,8 @@ TEST(IsFolder, TellsFoldersFromFilesAndNothing) {
     int expected;
   };
   const Case cases[] = {
-      {"E:\\Zarpo", 1},
-      {"E:\\Zarpo\\" + Hyo, 1},
-      {"E:\\Zarpo\\a.txt", 0},
-      {"E:\\Zarpo\\missing", 0},
-      {"E:\\missing\\deeper", 0},
+      {"E:\\Zarpo", 1},          {"E:\\Zarpo\\" + Hyo, 1},   {"E:\\Zarpo\\a.txt", 0},
+      {"E:\\Zarpo\\missing", 0}, {"E:\\missing\\deeper", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(IsFolder(c.path.c_str()), c.expected) << c.path;
 }

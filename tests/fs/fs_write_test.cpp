@@ -50,8 +50,13 @@ TEST(WriteEntryFile, LeavesTheEntrysContentsAttributesAndTime) {
     bool entryTimeAfter;  // else the old time stays
   };
   const Case cases[] = {
-      {"over a read-only hidden system file", {0x27, "old contents, longer"}, "new!", 0x27, 1,
-       0x27, true},
+      {"over a read-only hidden system file",
+       {0x27, "old contents, longer"},
+       "new!",
+       0x27,
+       1,
+       0x27,
+       true},
       {"fresh path", {NoFile, ""}, "fresh", 0x21, 1, 0x21, true},
       {"zero-length entry", {0x20, "something"}, "", 0x27, 1, 0x27, true},
       {"NORMAL on a fresh path reads back as ARCHIVE", {NoFile, ""}, "n", 0x80, 1, 0x20, true},

@@ -27,30 +27,52 @@
 #include <vector>
 
 #include "package/install.h"
+#include "release/package_writer.h"
 #include "support/disk_state.h"
 #include "support/host_files.h"
 #include "support/package_module.h"
 #include "support/scratch_drive.h"
-#include "release/package_writer.h"
 
 namespace {
 
 const char* const Target = "E:\\Zarpo\\";
 
 const std::string Tokens[] = {
-    "..", ".", ":", "\\", "/", "a", "Zarpo", "C:", "E:", " ", "...", ". ",
-    "\x95\x5C",    // 表
-    "\x83\x5C",    // ソ
-    "\x94\x5C",    // 能
-    "\x81",        // a lead byte alone (at the end: cut off)
-    "\x82\xA0",    // あ
-    std::string(120, 'n'), std::string(250, 'm'),
-    "Setup.exe", "\\\\", "\\\\?\\", "CON", "sub\\", "x.dll", "*", "?",
-    "to-beside", "to-c\\", "fifo",  // what Reset plants in the product folder
+    "..",
+    ".",
+    ":",
+    "\\",
+    "/",
+    "a",
+    "Zarpo",
+    "C:",
+    "E:",
+    " ",
+    "...",
+    ". ",
+    "\x95\x5C",  // 表
+    "\x83\x5C",  // ソ
+    "\x94\x5C",  // 能
+    "\x81",      // a lead byte alone (at the end: cut off)
+    "\x82\xA0",  // あ
+    std::string(120, 'n'),
+    std::string(250, 'm'),
+    "Setup.exe",
+    "\\\\",
+    "\\\\?\\",
+    "CON",
+    "sub\\",
+    "x.dll",
+    "*",
+    "?",
+    "to-beside",
+    "to-c\\",
+    "fifo",  // what Reset plants in the product folder
 };
 const size_t TokenCount = sizeof Tokens / sizeof Tokens[0];
 
-const uint32_t Attributes[] = {0x20, 0x21, 0x22, 0x24, 0x27, 0x01, 0x80, 0x10, 0x00, 0x100, 0xFFFFFFFF};
+const uint32_t Attributes[] = {0x20, 0x21, 0x22, 0x24,  0x27,      0x01,
+                               0x80, 0x10, 0x00, 0x100, 0xFFFFFFFF};
 
 struct Input {
   const uint8_t* data;
@@ -85,7 +107,8 @@ std::vector<PackEntry> Decode(const uint8_t* data, size_t size) {
         e.name += pick < 224 ? Tokens[pick % TokenCount] : ObsoleteFiles[pick % ObsoleteFileCount];
       }
     }
-    e.attributes = (form & 2) ? in.Dword() : Attributes[in.Byte() % (sizeof Attributes / sizeof Attributes[0])];
+    e.attributes = (form & 2) ? in.Dword()
+                              : Attributes[in.Byte() % (sizeof Attributes / sizeof Attributes[0])];
     if (form & 4) {
       e.lastWrite = static_cast<uint64_t>(in.Dword()) | static_cast<uint64_t>(in.Dword()) << 32;
     } else {
@@ -116,10 +139,12 @@ struct World {
 
   HostTree Outside() const {
     HostTree all = SnapshotHostTree(drive.HostRoot(), "Zarpo");
-    for (const auto& item : SnapshotHostTree(drive.HostRootOf('C'))) all["C:/" + item.first] = item.second;
-    for (const auto& item : SnapshotHostTree(drive.Table())) all["table/" + item.first] = item.second;
-    all["runtime"].contents = std::to_string(std::distance(std::filesystem::directory_iterator(runtime),
-                                                           std::filesystem::directory_iterator()));
+    for (const auto& item : SnapshotHostTree(drive.HostRootOf('C')))
+      all["C:/" + item.first] = item.second;
+    for (const auto& item : SnapshotHostTree(drive.Table()))
+      all["table/" + item.first] = item.second;
+    all["runtime"].contents = std::to_string(std::distance(
+        std::filesystem::directory_iterator(runtime), std::filesystem::directory_iterator()));
     return all;
   }
 
@@ -128,7 +153,8 @@ struct World {
   void Reset() const {
     std::filesystem::remove_all(drive.HostPath("Zarpo"));
     drive.MakeFolder("Zarpo");
-    for (const char* name : ObsoleteFiles) drive.WriteHostFile(std::string("Zarpo\\") + name, "old");
+    for (const char* name : ObsoleteFiles)
+      drive.WriteHostFile(std::string("Zarpo\\") + name, "old");
     const std::string zarpo = drive.HostPath("Zarpo") + "/";
     std::filesystem::remove(zarpo + ObsoleteFiles[5]);
     std::filesystem::create_symlink("../beside.txt", zarpo + ObsoleteFiles[5]);

@@ -82,17 +82,27 @@ TEST_F(DebugMonitorProgram, ShowsAndStoresEveryLineInOrder) {
   Trace("%s", "");
 
   // Acknowledged means stored: the file is complete as soon as Trace has returned.
-  EXPECT_EQ(ReadWholeFile(stored), "NotFound [" + path + "]\n"
-                                   "Existing [E:\\Zarpo\\Setup.exe]\n"
-                                   "Different [" + path + "] 1024, 21, 0\n"
-                                   "[" + path + "] 1\n"
-                                   "\n");
+  EXPECT_EQ(ReadWholeFile(stored), "NotFound [" + path +
+                                       "]\n"
+                                       "Existing [E:\\Zarpo\\Setup.exe]\n"
+                                       "Different [" +
+                                       path +
+                                       "] 1024, 21, 0\n"
+                                       "[" +
+                                       path +
+                                       "] 1\n"
+                                       "\n");
   std::string utf8Path = "E:\\Zarpo\\表示\\構成.txt";
-  EXPECT_EQ(ReadWholeFile(shown), "1 NotFound [" + utf8Path + "]\n"
-                                  "2 Existing [E:\\Zarpo\\Setup.exe]\n"
-                                  "3 Different [" + utf8Path + "] 1024, 21, 0\n"
-                                  "4 [" + utf8Path + "] 1\n"
-                                  "5 \n");
+  EXPECT_EQ(ReadWholeFile(shown), "1 NotFound [" + utf8Path +
+                                      "]\n"
+                                      "2 Existing [E:\\Zarpo\\Setup.exe]\n"
+                                      "3 Different [" +
+                                      utf8Path +
+                                      "] 1024, 21, 0\n"
+                                      "4 [" +
+                                      utf8Path +
+                                      "] 1\n"
+                                      "5 \n");
 
   kill(monitor, SIGTERM);
   EXPECT_EQ(WaitExit(monitor), 0);
@@ -109,8 +119,9 @@ TEST_F(DebugMonitorProgram, EscapesWhatIsNoText) {
   Trace("escape \x1B[2J and tab\t");
   kill(monitor, SIGINT);
   EXPECT_EQ(WaitExit(monitor), 0);
-  EXPECT_EQ(ReadWholeFile(shown), "bad \\x80 lone lead \\x81\n"
-                                  "escape \\x1B[2J and tab\t\n");
+  EXPECT_EQ(ReadWholeFile(shown),
+            "bad \\x80 lone lead \\x81\n"
+            "escape \\x1B[2J and tab\t\n");
 }
 
 TEST_F(DebugMonitorProgram, AppendsInUtf8ByDefault) {
@@ -121,8 +132,9 @@ TEST_F(DebugMonitorProgram, AppendsInUtf8ByDefault) {
   ASSERT_TRUE(WaitFor(MonitorFound));
   Trace("[%s] %d", "E:\\Zarpo\\\x95\x5C\x8E\xA6\\\x8D\x5C\x90\xAC.txt", 1);
   Trace("bad \x80 and \x1B");
-  EXPECT_EQ(ReadWholeFile(stored), "[E:\\Zarpo\\表示\\構成.txt] 1\n"
-                                   "bad \\x80 and \\x1B\n");
+  EXPECT_EQ(ReadWholeFile(stored),
+            "[E:\\Zarpo\\表示\\構成.txt] 1\n"
+            "bad \\x80 and \\x1B\n");
   kill(monitor, SIGTERM);
   EXPECT_EQ(WaitExit(monitor), 0);
 

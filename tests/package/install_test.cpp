@@ -10,11 +10,11 @@
 
 #include "package/format.h"
 #include "package/install.h"
+#include "release/package_writer.h"
 #include "support/faults.h"
 #include "support/file_times.h"
 #include "support/package_module.h"
 #include "support/scratch_drive.h"
-#include "release/package_writer.h"
 
 namespace {
 
@@ -80,9 +80,10 @@ InstallRun Install(HMODULE module, bool failCreate = false, int nth = 0) {
 }
 
 int CountCalls(const InstallRun& run, const std::string& name) {
-  return static_cast<int>(std::count_if(run.calls.begin(), run.calls.end(), [&](const std::string& c) {
-    return c.compare(0, name.size() + 1, name + " ") == 0 || c == name;
-  }));
+  return static_cast<int>(
+      std::count_if(run.calls.begin(), run.calls.end(), [&](const std::string& c) {
+        return c.compare(0, name.size() + 1, name + " ") == 0 || c == name;
+      }));
 }
 
 void PlaceObsoleteFiles(const ScratchDrive& drive) {
@@ -284,10 +285,10 @@ TEST(InstallPackage, EntriesThatCannotBeInstalledAsNamedAreFailedWrites) {
   };
   // One of each kind; every name and attribute case is in entry_check_test.cpp.
   const Case cases[] = {
-      {"..\\Escaped.dll", 0x21}, {"C:\\Escaped.dll", 0x21}, {"NUL.txt", 0x21},
-      {"Dot.txt.", 0x21}, {"a\x95", 0x21}, {"Setup.exe", 0x10},
-      {"Setup.exe", 0x04000020},
-      {std::string(251, 'n'), 0x21},  // "E:\Zarpo\" + 251 bytes > 259
+      {"..\\Escaped.dll", 0x21}, {"C:\\Escaped.dll", 0x21},
+      {"NUL.txt", 0x21},         {"Dot.txt.", 0x21},
+      {"a\x95", 0x21},           {"Setup.exe", 0x10},
+      {"Setup.exe", 0x04000020}, {std::string(251, 'n'), 0x21},  // "E:\Zarpo\" + 251 bytes > 259
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.name) + " " + std::to_string(c.attributes));
@@ -310,9 +311,8 @@ TEST(InstallPackage, EntriesThatCannotBeInstalledAsNamedAreFailedWrites) {
     ExpectInstalled(drive, entries[0]);
     EXPECT_FALSE(drive.Exists("Escaped.dll"));
     EXPECT_EQ(drive.ReadHostFile("Zarpo\\Dot.txt"), "the user's file");
-    EXPECT_TRUE(drive.Listing() == std::vector<std::string>({"Zarpo",
-                                                              "Zarpo/Dot.txt", "Zarpo/Sample",
-                                                              "Zarpo/Zarpo.exe"}))
+    EXPECT_TRUE(drive.Listing() == std::vector<std::string>({"Zarpo", "Zarpo/Dot.txt",
+                                                             "Zarpo/Sample", "Zarpo/Zarpo.exe"}))
         << ::testing::PrintToString(drive.Listing());
     ExpectObsoleteFilesGone(drive);
     EXPECT_TRUE(std::filesystem::is_empty(drive.HostRootOf('C')));
@@ -391,8 +391,8 @@ TEST(InstallPackage, PathLeadingToAFileOfAnotherNameIsAFailedWrite) {
     // What the lookup finds: the user's file, written before.
     std::string users = c.identical ? entry.data : std::string("the user's file");
     drive.WriteHostFile("Zarpo\\" + entry.name, users);
-    ASSERT_TRUE(SetHostWriteTime(drive.HostPath("Zarpo\\" + entry.name),
-                                 MakeFileTime(entry.lastWrite)));
+    ASSERT_TRUE(
+        SetHostWriteTime(drive.HostPath("Zarpo\\" + entry.name), MakeFileTime(entry.lastWrite)));
     ASSERT_TRUE(SetFileAttributesA(Path(entry).c_str(), c.identical ? entry.attributes : 0x20));
     PackageModule module(PackageOf(entries));
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "package/package.h"
+#include "release/package_writer.h"
 #include "support/host_files.h"
 #include "support/package_module.h"
-#include "release/package_writer.h"
 
 namespace {
 
@@ -69,15 +69,17 @@ TEST(PackageReader, OutcomesOfCraftedPackages) {
        ReasonUnpackedLength},
       {"checksum off by one", RawPackageHeader((uint32_t)good.size(), length, crc + 1) + stream,
        ReasonChecksum},
-      {"fastest-level bits", package(ZlibHeader(0x78, 0x00) + stream.substr(2), (uint32_t)good.size()),
-       PackageFine},
+      {"fastest-level bits",
+       package(ZlibHeader(0x78, 0x00) + stream.substr(2), (uint32_t)good.size()), PackageFine},
       {"fast-level bits", package(ZlibHeader(0x78, 0x40) + stream.substr(2), (uint32_t)good.size()),
        PackageFine},
-      {"default-level bits", package(ZlibHeader(0x78, 0x80) + stream.substr(2), (uint32_t)good.size()),
-       PackageFine},
-      {"broken header check", package(std::string("\x78\xDB", 2) + stream.substr(2), (uint32_t)good.size()),
+      {"default-level bits",
+       package(ZlibHeader(0x78, 0x80) + stream.substr(2), (uint32_t)good.size()), PackageFine},
+      {"broken header check",
+       package(std::string("\x78\xDB", 2) + stream.substr(2), (uint32_t)good.size()),
        ReasonBadStream},
-      {"preset dictionary", package(dictionary, (uint32_t)(12 + dictionary.size())), ReasonBadStream},
+      {"preset dictionary", package(dictionary, (uint32_t)(12 + dictionary.size())),
+       ReasonBadStream},
       {"trailing bytes inside the stored length",
        package(stream + "trailing", (uint32_t)(good.size() + 8)), PackageFine},
       {"trailing bytes beyond the stored length", good + "trailing", PackageFine},
@@ -86,12 +88,14 @@ TEST(PackageReader, OutcomesOfCraftedPackages) {
       {"stored length 0", package(stream, 0), ReasonStoredLength},
       {"stored length 11", package(stream, 11), ReasonStoredLength},
       {"stored length 12 (no stream)", package(stream, 12), ReasonBadStream},
-      {"stored length one past the resource", package(stream, (uint32_t)good.size() + 1), ReasonStoredLength},
+      {"stored length one past the resource", package(stream, (uint32_t)good.size() + 1),
+       ReasonStoredLength},
       {"stored length 0xFFFFFFFF", package(stream, 0xFFFFFFFF), ReasonStoredLength},
       {"resource shorter than a header", good.substr(0, 11), ReasonTooShort},
       {"empty resource", "", ReasonTooShort},
       {"empty package", BuildPackage(""), PackageFine},
-      {"empty package with a nonzero checksum", RawPackageHeader(20, 0, 1) + Deflate(""), ReasonChecksum},
+      {"empty package with a nonzero checksum", RawPackageHeader(20, 0, 1) + Deflate(""),
+       ReasonChecksum},
   };
   for (const OutcomeCase& c : cases) {
     Package opened;
@@ -197,7 +201,8 @@ TEST(PackageWalk, VisitsEveryEntryInStoredOrderWithItsFields) {
     ASSERT_EQ(entry.Header.DataLength, expected.data.size());
     EXPECT_EQ(std::string((const char*)entry.Data, entry.Header.DataLength), expected.data);
     EXPECT_GE(entry.Data, exact.data());
-    EXPECT_LE(entry.Data + entry.Header.DataLength, exact.data() + exact.size()) << "viewed in place";
+    EXPECT_LE(entry.Data + entry.Header.DataLength, exact.data() + exact.size())
+        << "viewed in place";
   }
   EXPECT_EQ(NextEntry(&walk, &entry), 0);
   EXPECT_EQ(walk.Broken, 0);
@@ -305,7 +310,8 @@ TEST(PackageOpen, ResourceLookupAndSize) {
       {"resource shorter than a header", "ZIPFILE", "UPDATE", bytes.size() - 4, PackageBad},
   };
   for (const ModuleCase& c : cases) {
-    PosixResource resource = {c.type, c.name, 1041, exact.data(), exact.data() + exact.size() - c.cut};
+    PosixResource resource = {c.type, c.name, 1041, exact.data(),
+                              exact.data() + exact.size() - c.cut};
     HINSTANCE__ module = {&resource, 1};
     Package package;
     EXPECT_EQ(OpenPackage(&module, &package), c.expected) << c.what;

@@ -11,17 +11,15 @@ struct RoundTrip {
 };
 
 const RoundTrip FileRoundTrips[] = {
-    {0x27, 0x27, false},                   // read-only hidden system archive, as shipped
-    {0x21, 0x21, false},
-    {0x20, 0x20, false},
-    {0x26, 0x26, false},
-    {0x01, 0x01, true},                    // read-only without archive
-    {0x80, 0x80, true},                    // NORMAL is how a file without attributes reads
-    {0x00, 0x80, true},                    // ... and setting none gives NORMAL
-    {0x81, 0x01, true},                    // NORMAL with anything else is dropped
-    {0x2020, 0x2020, true},                // not content indexed is kept
-    {0x30, 0x20, false},                   // DIRECTORY cannot be set on a file
-    {0x60, 0x20, false},                   // nor the device bit
+    {0x27, 0x27, false},  // read-only hidden system archive, as shipped
+    {0x21, 0x21, false},    {0x20, 0x20, false},
+    {0x26, 0x26, false},    {0x01, 0x01, true},  // read-only without archive
+    {0x80, 0x80, true},                          // NORMAL is how a file without attributes reads
+    {0x00, 0x80, true},                          // ... and setting none gives NORMAL
+    {0x81, 0x01, true},                          // NORMAL with anything else is dropped
+    {0x2020, 0x2020, true},                      // not content indexed is kept
+    {0x30, 0x20, false},                         // DIRECTORY cannot be set on a file
+    {0x60, 0x20, false},                         // nor the device bit
 };
 
 class FileRoundTrip : public testing::TestWithParam<RoundTrip> {};
@@ -80,7 +78,7 @@ struct NewFile {
 };
 
 const NewFile NewFiles[] = {
-    {0x27, 0x27, false}, {0x80, 0x20, false}, {0x00, 0x20, false}, {0x01, 0x21, false},
+    {0x27, 0x27, false}, {0x80, 0x20, false}, {0x00, 0x20, false},    {0x01, 0x21, false},
     {0x06, 0x26, false}, {0x81, 0x21, false}, {0x2000, 0x2020, true},
 };
 
@@ -91,8 +89,8 @@ TEST_P(NewFileAttributes, RequestedAndArchive) {
   SCOPED_TRACE(testing::Message() << "requested 0x" << std::hex << c.requested);
   SKIP_ROW_THAT_CANNOT_RUN(c.wineDiffers, c.requested);
   std::string path = Scratch("new.bin");
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, c.requested, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            c.requested, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_SUCCESS);
   // Even a file created read-only writes through the handle that created it.
@@ -123,8 +121,8 @@ const Replacement Replacements[] = {
     {0x24, 0x20, ERROR_ACCESS_DENIED, 0x24, true},  // system, not asked for again
     {0x26, 0x02, ERROR_ACCESS_DENIED, 0x26, true},  // hidden and system, only hidden asked
     {0x26, 0x26, 0, 0x26, false},
-    {0x26, 0x27, 0, 0x27, true},                    // allowed: both bits asked for again
-    {0x20, 0x27, 0, 0x27, true},                    // Wine leaves the old attributes
+    {0x26, 0x27, 0, 0x27, true},  // allowed: both bits asked for again
+    {0x20, 0x27, 0, 0x27, true},  // Wine leaves the old attributes
     {0x20, 0x80, 0, 0x20, false},
     {0x2020, 0x20, 0, 0x20, true},
     {0x80, 0x01, 0, 0x21, true},
@@ -134,14 +132,14 @@ class Replacing : public testing::TestWithParam<Replacement> {};
 
 TEST_P(Replacing, RefusalsAndResult) {
   const Replacement& c = GetParam();
-  SCOPED_TRACE(testing::Message() << "existing 0x" << std::hex << c.existing
-                                  << " requested 0x" << c.requested);
+  SCOPED_TRACE(testing::Message() << "existing 0x" << std::hex << c.existing << " requested 0x"
+                                  << c.requested);
   SKIP_ROW_THAT_CANNOT_RUN(c.wineDiffers, c.existing | c.requested);
   std::string path = Scratch("target.bin");
   MakeFile(path, "old contents");
   ASSERT_TRUE(SetFileAttributesA(path.c_str(), c.existing));
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, c.requested, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            c.requested, nullptr);
   if (c.error) {
     EXPECT_EQ(file, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), c.error);
@@ -205,8 +203,7 @@ TEST(Creating, ReadOnlyFileDoesNotOpenForWriting) {
   MakeFile(path, "keep", FILE_ATTRIBUTE_READONLY);
   for (DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
     SCOPED_TRACE(disposition);
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
     EXPECT_EQ(file, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
   }
@@ -223,7 +220,7 @@ TEST(Deleting, RefusalsAndErrors) {
     DWORD error;
   };
   const Case cases[] = {
-      {"ro.txt", FALSE, ERROR_ACCESS_DENIED},   // even for root
+      {"ro.txt", FALSE, ERROR_ACCESS_DENIED},  // even for root
       {"hs.txt", TRUE, 0},
       {"folder", FALSE, ERROR_ACCESS_DENIED},
       {"missing.txt", FALSE, ERROR_FILE_NOT_FOUND},

@@ -36,9 +36,12 @@ TEST(Text, WsprintfAFormatsWhatTheProgramFormats) {
     const char* expected;
   };
   char out[2048];
-  auto format = [&](int n) { return n == (int)strlen(out) ? std::string(out) : "length " + std::to_string(n); };
+  auto format = [&](int n) {
+    return n == (int)strlen(out) ? std::string(out) : "length " + std::to_string(n);
+  };
   const Case cases[] = {
-      {format(wsprintfA(out, "Different [%s] %d, %X, %d", "E:\\Zarpo\\\x95\x5C.dll", -5, 0xFFFFFFF9u, 65536)),
+      {format(wsprintfA(out, "Different [%s] %d, %X, %d", "E:\\Zarpo\\\x95\x5C.dll", -5,
+                        0xFFFFFFF9u, 65536)),
        "Different [E:\\Zarpo\\\x95\x5C.dll] -5, FFFFFFF9, 65536"},
       {format(wsprintfA(out, "[%s%s] %d", "E:\\Zarpo\\", "a.txt", 0)), "[E:\\Zarpo\\a.txt] 0"},
       {format(wsprintfA(out, "%c:\x82\xCC", 'E')), "E:\x82\xCC"},
@@ -60,14 +63,14 @@ TEST(Text, CharPrevANeverLandsOnATrailByte) {
   };
   const Case cases[] = {
       {"ab", 2, 1},
-      {"a\x95\x5C", 3, 1},              // 表 at the end: back to its lead byte
-      {"\x95\x5C\\", 3, 2},             // a real backslash after 表
-      {"\x8D\x5C\x95\x5C", 4, 2},       // 構表
+      {"a\x95\x5C", 3, 1},         // 表 at the end: back to its lead byte
+      {"\x95\x5C\\", 3, 2},        // a real backslash after 表
+      {"\x8D\x5C\x95\x5C", 4, 2},  // 構表
       {"\x95\x5C\x8D\x5C\\x", 5, 4},
-      {"\xB1\x5C", 2, 1},               // half-width katakana is one byte: the 5C is a backslash
-      {"\x95\x5C", 0, 0},               // at the start: the start
+      {"\xB1\x5C", 2, 1},  // half-width katakana is one byte: the 5C is a backslash
+      {"\x95\x5C", 0, 0},  // at the start: the start
       {"\x95\x5C", 1, 0},
-      {"a\x95", 2, 1},                  // a lead byte before the NUL is a character of its own
+      {"a\x95", 2, 1},  // a lead byte before the NUL is a character of its own
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
@@ -198,8 +201,8 @@ struct FoundName {
 };
 
 const FoundName FoundNames[] = {
-    {"ZarpoCore.dll", false}, {"ZARPOCORE.DLL", false}, {"zarpocore.dll", false},
-    {"ZarpoCore.dll.", false}, {"ZARPOC~1.DLL", true},  {"zarpoc~1.dll", true},
+    {"ZarpoCore.dll", false},  {"ZARPOCORE.DLL", false}, {"zarpocore.dll", false},
+    {"ZarpoCore.dll.", false}, {"ZARPOC~1.DLL", true},   {"zarpoc~1.dll", true},
 };
 
 class OnFat : public testing::TestWithParam<FoundName> {};
@@ -272,8 +275,8 @@ TEST(Drives, ScratchDriveAnswers) {
   EXPECT_NE(type, (UINT)DRIVE_NO_ROOT_DIR);
   EXPECT_NE(type, (UINT)DRIVE_UNKNOWN);
   EXPECT_EQ(GetDriveTypeA(root.substr(0, 2).c_str()), type);  // "X:" too
-  EXPECT_TRUE(GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                                    0));
+  EXPECT_TRUE(
+      GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
   char label[MAX_PATH + 1];
   char fileSystem[MAX_PATH + 1];
   DWORD serial = 0;
@@ -283,8 +286,8 @@ TEST(Drives, ScratchDriveAnswers) {
   ASSERT_TRUE(GetVolumeInformationA(root.c_str(), label, sizeof label, &serial, &component, &flags,
                                     fileSystem, sizeof fileSystem))
       << GetLastError();
-  ASSERT_TRUE(GetVolumeInformationA(root.c_str(), nullptr, 0, &serialAgain, nullptr, nullptr,
-                                    nullptr, 0));
+  ASSERT_TRUE(
+      GetVolumeInformationA(root.c_str(), nullptr, 0, &serialAgain, nullptr, nullptr, nullptr, 0));
   EXPECT_EQ(serial, serialAgain);
   EXPECT_GE(component, 12u);
   EXPECT_GT(strlen(fileSystem), 0u);

@@ -16,9 +16,9 @@
 #include <string>
 
 #include "platform/posix/hostpath.h"
-#include "support/host_files.h"
 #include "scratch_host.h"
 #include "support.h"
+#include "support/host_files.h"
 
 namespace {
 
@@ -35,19 +35,20 @@ TEST(PosixDriveTable, TypesMediaAndErrors) {
   mkdir((host + "disk").c_str(), 0755);
   std::ofstream(host + "plain") << "not a folder";
   TestDriveTable table;
-  table.Types("e: removable\n"
-              "f: removable\n"
-              "h: removable\n"
-              "J: CDROM\n"
-              "k: remote\n"
-              "l: ramdisk\n"
-              "# n: removable\n"
-              "\n"
-              "p: floppy\n"
-              "q: cdrom\n");
+  table.Types(
+      "e: removable\n"
+      "f: removable\n"
+      "h: removable\n"
+      "J: CDROM\n"
+      "k: remote\n"
+      "l: ramdisk\n"
+      "# n: removable\n"
+      "\n"
+      "p: floppy\n"
+      "q: cdrom\n");
   table.Link('e', host + "disk");
   table.Link('g', host + "disk");
-  table.Link('h', host + "gone");   // dangling
+  table.Link('h', host + "gone");  // dangling
   table.Link('j', host + "disk");
   table.Link('k', host + "disk");
   table.Link('l', host + "disk");
@@ -76,9 +77,9 @@ TEST(PosixDriveTable, TypesMediaAndErrors) {
     SCOPED_TRACE(c.letter);
     std::string root = std::string(1, c.letter) + ":\\";
     EXPECT_EQ(GetDriveTypeA(root.c_str()), c.type);
-    EXPECT_EQ(GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                                    0),
-              c.error == 0);
+    EXPECT_EQ(
+        GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0),
+        c.error == 0);
     if (c.error) {
       EXPECT_EQ(GetLastError(), c.error);
     }
@@ -106,9 +107,9 @@ TEST(PosixDriveTable, RootForms) {
     UINT type;
   };
   const Case cases[] = {
-      {letter + ":\\", DRIVE_REMOVABLE},  {letter + ":", DRIVE_REMOVABLE},
-      {letter + ":/", DRIVE_REMOVABLE},   {"s:\\", DRIVE_REMOVABLE},
-      {letter + ":\\x", DRIVE_NO_ROOT_DIR}, {"", DRIVE_NO_ROOT_DIR},
+      {letter + ":\\", DRIVE_REMOVABLE},          {letter + ":", DRIVE_REMOVABLE},
+      {letter + ":/", DRIVE_REMOVABLE},           {"s:\\", DRIVE_REMOVABLE},
+      {letter + ":\\x", DRIVE_NO_ROOT_DIR},       {"", DRIVE_NO_ROOT_DIR},
       {"\\\\server\\share\\", DRIVE_NO_ROOT_DIR},
   };
   for (const Case& c : cases) EXPECT_EQ(GetDriveTypeA(c.path.c_str()), c.type) << c.path;
@@ -146,8 +147,8 @@ TEST(PosixPaths, MappingOntoTheHost) {
       {"\\a", false, "3"},
       {"", false, "3"},
       {"\\\\server\\share\\a", false, "53"},
-      {"S:\\\x95", false, "123"},   // a lead byte without its trail byte
-      {"S:\\\x80", false, "123"},   // no character in code page 932
+      {"S:\\\x95", false, "123"},  // a lead byte without its trail byte
+      {"S:\\\x80", false, "123"},  // no character in code page 932
       {"S:\\" + std::string(5000, 'a'), false, "206"},
   };
   for (const Case& c : cases) {
@@ -218,8 +219,8 @@ TEST(PosixAttributes, ReadFromWhatTheHostHas) {
   const Case cases[] = {
       {"plain", false, nullptr, 0644, 0x20},
       {"locked", false, nullptr, 0444, 0x21},
-      {"hidden", false, "0x6", 0644, 0x06},          // as Wine writes it: no ARCHIVE
-      {"chmodded", false, "0x20", 0444, 0x21},        // the mode adds READONLY
+      {"hidden", false, "0x6", 0644, 0x06},     // as Wine writes it: no ARCHIVE
+      {"chmodded", false, "0x20", 0444, 0x21},  // the mode adds READONLY
       {"upper", false, "0X27", 0444, 0x27},
       {"claims-folder", false, "0x30", 0644, 0x20},   // DIRECTORY comes from the host
       {"binary", false, "\x01\x02\x03", 0644, 0x20},  // a form this layer does not write
@@ -276,8 +277,8 @@ TEST(PosixHandles, AreDescriptorsAndDoNotLeak) {
     EXPECT_EQ(CreateFileA(Scratch("missing").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                           nullptr),
               INVALID_HANDLE_VALUE);
-    HANDLE refused = CreateFileA(Scratch("").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 0, nullptr);
+    HANDLE refused = CreateFileA(Scratch("").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
     EXPECT_EQ(refused, INVALID_HANDLE_VALUE);
   }
   EXPECT_EQ(OpenDescriptors(), before);
@@ -363,10 +364,14 @@ class PosixObjects : public testing::TestWithParam<SpecialObject> {
   int Make(ObjectKind kind, const std::string& name) {
     std::string path = ScratchHostRoot() + name;
     switch (kind) {
-      case FileLink: return symlink((outside + "/target.txt").c_str(), path.c_str()) == 0;
-      case FolderLink: return symlink((outside + "/dir").c_str(), path.c_str()) == 0;
-      case DanglingLink: return symlink((outside + "/none").c_str(), path.c_str()) == 0;
-      case Fifo: return mkfifo(path.c_str(), 0666) == 0;
+      case FileLink:
+        return symlink((outside + "/target.txt").c_str(), path.c_str()) == 0;
+      case FolderLink:
+        return symlink((outside + "/dir").c_str(), path.c_str()) == 0;
+      case DanglingLink:
+        return symlink((outside + "/none").c_str(), path.c_str()) == 0;
+      case Fifo:
+        return mkfifo(path.c_str(), 0666) == 0;
       case Socket: {
         listener = socket(AF_UNIX, SOCK_STREAM, 0);
         struct sockaddr_un address = {};
@@ -378,7 +383,8 @@ class PosixObjects : public testing::TestWithParam<SpecialObject> {
         memcpy(address.sun_path, path.c_str(), path.size() + 1);
         return bind(listener, (struct sockaddr*)&address, sizeof address) == 0;
       }
-      case Device: return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+      case Device:
+        return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
     }
     return 0;
   }

@@ -47,7 +47,9 @@ const PathCall pathCalls[] = {
     {"GetFileAttributesA",
      [](const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }},
     {"SetFileAttributesA",
-     [](const std::string& p) { return SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_HIDDEN) != 0; }},
+     [](const std::string& p) {
+       return SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_HIDDEN) != 0;
+     }},
     {"DeleteFileA", [](const std::string& p) { return DeleteFileA(p.c_str()) != 0; }},
     {"CreateDirectoryA",
      [](const std::string& p) { return CreateDirectoryA(p.c_str(), nullptr) != 0; }},
@@ -207,7 +209,12 @@ TEST(PosixLookup, EachChangeOfTheRootShowsAtTheNextCall) {
       {"link to another folder", [&] { table.Link('s', host + "two"); }, 2, 0},
       {"link removed", [&] { table.Unlink('s'); }, 0, ERROR_NOT_READY},
       {"link back", [&] { table.Link('s', host + "two"); }, 2, 0},
-      {"folder replaced", [&] { std::filesystem::remove_all(host + "two"); folder("two", "333"); }, 3, 0},
+      {"folder replaced",
+       [&] {
+         std::filesystem::remove_all(host + "two");
+         folder("two", "333");
+       },
+       3, 0},
       {"folder gone", [&] { std::filesystem::remove_all(host + "two"); }, 0, ERROR_NOT_READY},
       {"folder there again", [&] { folder("two", "4444"); }, 4, 0},
   };
@@ -353,10 +360,17 @@ TEST(PosixLookup, TablesConvertAsTheConverterDoes) {
                                                     (char)(0x80 | ((code >> 6) & 0x3F)), last};
     compare(toAnsi, HostUtf8ToAnsi, utf8);
   }
-  const char* refused[] = {"\x80",         "\xC0\x80",         "\xC1\xBF",
-                           "\xE0\x80\x80", "\xED\xA0\x80",     "\xE3\x81",
-                           "\xF0\x9F\x98\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80",
-                           "\xE3\x81\x82\xFF", "a\xE3"};
+  const char* refused[] = {"\x80",
+                           "\xC0\x80",
+                           "\xC1\xBF",
+                           "\xE0\x80\x80",
+                           "\xED\xA0\x80",
+                           "\xE3\x81",
+                           "\xF0\x9F\x98\x80",
+                           "\xF4\x90\x80\x80",
+                           "\xF8\x88\x80\x80\x80",
+                           "\xE3\x81\x82\xFF",
+                           "a\xE3"};
   for (const char* text : refused) compare(toAnsi, HostUtf8ToAnsi, text);
   EXPECT_EQ(differences, 0);
   iconv_close(toUtf8.cd);

@@ -19,8 +19,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
 #include "host/host.h"
+#include "platform/platform.h"
 #include "support/host_files.h"
 
 namespace {
@@ -39,20 +39,22 @@ TEST(PosixDisplayTest, ShowsCodePage932AsUtf8AndEscapesTheRest) {
   } cases[] = {
       {"plain ASCII ~\\", 0, "plain ASCII ~\\"},
       {"\x95\x5C\x8E\xA6\\\x8D\x5C\x90\xAC", 0, "表示\\構成"},  // 0x5C trail bytes
-      {"\xB1\xB2", 0, "ｱｲ"},                                   // half-width kana
+      {"\xB1\xB2", 0, "ｱｲ"},                                    // half-width kana
       {"a\nb", 1, "a\nb"},
       {"a\nb", 0, "a\\x0Ab"},
       {"\x1B[2J\x7F\t", 1, "\\x1B[2J\\x7F\t"},
       {std::string("a\0b", 3), 0, "a\\x00b"},
       {"\x80\xFD\xFF", 0, "\\x80\\xFD\\xFF"},
-      {"x\x81", 0, "x\\x81"},         // a lead byte with nothing after it
-      {"\x81\x0A", 1, "\\x81\n"},     // an invalid pair gives up only its first byte
-      {"\x85\x40" "A", 0, "\\x85@A"}, // a pair with no character in the code page
+      {"x\x81", 0, "x\\x81"},      // a lead byte with nothing after it
+      {"\x81\x0A", 1, "\\x81\n"},  // an invalid pair gives up only its first byte
+      {"\x85\x40"
+       "A",
+       0, "\\x85@A"},  // a pair with no character in the code page
   };
   for (const auto& c : cases) {
     char out[256];
-    size_t length =
-        HostAnsiToDisplay(c.Ansi.data(), c.Ansi.size(), c.KeepLineFeeds, out, sizeof out);
+    size_t length = HostAnsiToDisplay(c.Ansi.data(), c.Ansi.size(), c.KeepLineFeeds, out,
+                                      sizeof out);
     EXPECT_EQ(std::string(out), c.Shown) << c.Shown;
     EXPECT_EQ(length, c.Shown.size()) << c.Shown;
   }
@@ -129,10 +131,10 @@ TEST(PosixMessageBoxTest, AnswersComeFromOneLineOfInput) {
       {MB_YESNO, "n\nrest", IDNO, "rest"},
       {MB_YESNO, "  No \n", IDNO, ""},
       {MB_YESNO, "いいえ\n", IDNO, ""},
-      {MB_YESNO, "", IDNO, ""},   // end of input
-      {MB_YESNO, "y", IDYES, ""}, // a last line without its line feed
+      {MB_YESNO, "", IDNO, ""},    // end of input
+      {MB_YESNO, "y", IDYES, ""},  // a last line without its line feed
       {MB_YESNO, "x\ny\n", IDYES, ""},
-      {MB_YESNO, "ok\n\n", IDYES, ""},  // not an answer to this box: asked again
+      {MB_YESNO, "ok\n\n", IDYES, ""},                // not an answer to this box: asked again
       {MB_YESNO, "x\nx\nx\nx\nx\ny\n", IDNO, "y\n"},  // gives up after five tries
       {MB_YESNO, std::string(1000, 'y') + "\nn\n", IDNO, ""},  // a long line is read whole
       {MB_YESNO | MB_ICONQUESTION, "n\n", IDNO, ""},
@@ -153,11 +155,13 @@ TEST(PosixMessageBoxTest, ShowsCaptionAndTextInUtf8WithThePromptAndTheAnswerTake
   BoxRun run = RunBox("maybe\nn\n", MB_YESNO | MB_ICONQUESTION, text, caption);
   EXPECT_EQ(run.Answer, IDNO);
   const std::string prompt = "はい(Y)/いいえ(N) [y]: ";
-  EXPECT_EQ(run.Output, "\n[ザルポの更新]\n"
-                        "確認: E:表示\n構成?\n" +
-                            prompt + "maybe\n"
-                            "答えが分かりません。もう一度入力してください。\n" +
-                            prompt + "n\n");
+  EXPECT_EQ(run.Output,
+            "\n[ザルポの更新]\n"
+            "確認: E:表示\n構成?\n" +
+                prompt +
+                "maybe\n"
+                "答えが分かりません。もう一度入力してください。\n" +
+                prompt + "n\n");
 
   // Nothing to answer: shown and taken as read; a text that is no valid code page 932 is
   // still shown, its bad bytes escaped.
@@ -206,10 +210,8 @@ class PosixShellTest : public ::testing::Test {
     if (old) value = old;
   }
   static void RestoreEnv(const char* name, const std::string& value, bool had) {
-    if (had)
-      setenv(name, value.c_str(), 1);
-    else
-      unsetenv(name);
+    if (had) setenv(name, value.c_str(), 1);
+    else unsetenv(name);
   }
 
   void AddProgram(const std::string& name) {
@@ -217,12 +219,17 @@ class PosixShellTest : public ::testing::Test {
     std::string mark = Root + "/" + name;
     std::ofstream script(path);
     script << "#!/bin/sh\n"
-              ": > '" << mark << ".started'\n"
+              ": > '"
+           << mark
+           << ".started'\n"
               "/bin/sleep 1\n"
               "read -r pid comm state ppid pgrp session rest < /proc/$$/stat\n"
               "{ echo \"$*\"; /bin/readlink /proc/$$/fd/0; echo \"$session\"; }"
-              " > '" << mark << ".tmp'\n"
-              "/bin/mv '" << mark << ".tmp' '" << mark << ".done'\n";
+              " > '"
+           << mark
+           << ".tmp'\n"
+              "/bin/mv '"
+           << mark << ".tmp' '" << mark << ".done'\n";
     script.close();
     chmod(path.c_str(), 0755);
   }
@@ -286,9 +293,9 @@ TEST_F(PosixShellTest, FailuresStartNothing) {
     INT_PTR Result;
   } cases[] = {
       {nullptr, "E:\\Zarpo\\Missing.exe", {"wine", "xdg-open"}, 2},
-      {"open", "E:\\Zarpo\\Setup.exe", {}, 31},                  // no wine on PATH
-      {nullptr, "E:\\Zarpo\\Setup.exe", {"xdg-open"}, 31},       // the opener is not for programs
-      {nullptr, "E:\\Zarpo\\readme.txt", {"wine"}, 31},          // no opener on PATH
+      {"open", "E:\\Zarpo\\Setup.exe", {}, 31},             // no wine on PATH
+      {nullptr, "E:\\Zarpo\\Setup.exe", {"xdg-open"}, 31},  // the opener is not for programs
+      {nullptr, "E:\\Zarpo\\readme.txt", {"wine"}, 31},     // no opener on PATH
       {"print", "E:\\Zarpo\\readme.txt", {"wine", "xdg-open"}, 31},
       {nullptr, "", {"wine", "xdg-open"}, 2},
   };

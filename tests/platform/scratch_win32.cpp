@@ -61,8 +61,8 @@ class ScratchCleanup : public ::testing::Environment {
   }
 };
 
-[[maybe_unused]] ::testing::Environment* const cleanup =
-    ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
+[[maybe_unused]] ::testing::Environment* const cleanup = ::testing::AddGlobalTestEnvironment(
+    new ScratchCleanup);
 
 const std::string& Base() {
   State& state = Scratch();
@@ -80,7 +80,6 @@ const std::string& Base() {
   CreateDirectoryA(state.base.substr(0, state.base.size() - 1).c_str(), nullptr);
   return state.base;
 }
-
 
 }  // namespace
 

@@ -25,8 +25,8 @@ inline void MakeFile(const std::string& path, const std::string& contents = "dat
 }
 
 inline std::string ReadWhole(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
   if (file == INVALID_HANDLE_VALUE) return "<error " + std::to_string(GetLastError()) + ">";
   std::string contents;
   char buffer[4096];
@@ -76,12 +76,12 @@ inline uint64_t KeptTime(uint64_t value) {
 // Skips a table's row, with the reason, where it cannot run: under Wine a row it answers
 // otherwise (`wineDiffers`), and a row with hidden or system in `attributes` on a medium that
 // cannot keep them.
-#define SKIP_ROW_THAT_CANNOT_RUN(wineDiffers, attributes)                           \
-  do {                                                                              \
-    if ((wineDiffers) && RunningUnderWine()) {                                      \
-      GTEST_SKIP() << "Wine differs on this row";                                   \
-    }                                                                               \
-    if (!HiddenAndSystemUsable(attributes)) {                                       \
-      GTEST_SKIP() << "hidden and system cannot be kept on this medium";            \
-    }                                                                               \
+#define SKIP_ROW_THAT_CANNOT_RUN(wineDiffers, attributes)                \
+  do {                                                                   \
+    if ((wineDiffers) && RunningUnderWine()) {                           \
+      GTEST_SKIP() << "Wine differs on this row";                        \
+    }                                                                    \
+    if (!HiddenAndSystemUsable(attributes)) {                            \
+      GTEST_SKIP() << "hidden and system cannot be kept on this medium"; \
+    }                                                                    \
   } while (0)

@@ -6,17 +6,17 @@
 namespace {
 
 // 100 ns ticks since 1601-01-01 UTC.
-const uint64_t At1980 = 0x01a8e79fe1d58000ull;            // 1980-01-01 00:00:00
-const uint64_t Before1980 = 0x01a8e79fe1d57fffull;        // 1979-12-31 23:59:59.9999999
-const uint64_t End2107 = 0x023868b86803bfffull;           // 2107-12-31 23:59:59.9999999
-const uint64_t At2108 = 0x023868b86803c000ull;            // 2108-01-01 00:00:00
-const uint64_t OddSecond = 0x01d64311613e82c0ull;         // 2020-06-15 12:34:57.9
-const uint64_t Fraction = 0x01d64311602f6e87ull;          // 2020-06-15 12:34:56.1234567
-const uint64_t LeapDay = 0x01bf8247ecb161c0ull;           // 2000-02-29 00:00:01.5
-const uint64_t YearEnd = 0x01db5be018891300ull;           // 2024-12-31 23:59:58
-const uint64_t Before1970 = 0x019d30e09a895540ull;        // 1969-07-20 20:17:40.5
-const uint64_t In1975 = 0x01a37b5f301f5687ull;            // 1975-03-01 08:00:00.1234567
-const uint64_t In2050 = 0x01f7630be39d8005ull;            // 2050-01-01 00:00:00.0000005 (past 2038)
+const uint64_t At1980 = 0x01a8e79fe1d58000ull;      // 1980-01-01 00:00:00
+const uint64_t Before1980 = 0x01a8e79fe1d57fffull;  // 1979-12-31 23:59:59.9999999
+const uint64_t End2107 = 0x023868b86803bfffull;     // 2107-12-31 23:59:59.9999999
+const uint64_t At2108 = 0x023868b86803c000ull;      // 2108-01-01 00:00:00
+const uint64_t OddSecond = 0x01d64311613e82c0ull;   // 2020-06-15 12:34:57.9
+const uint64_t Fraction = 0x01d64311602f6e87ull;    // 2020-06-15 12:34:56.1234567
+const uint64_t LeapDay = 0x01bf8247ecb161c0ull;     // 2000-02-29 00:00:01.5
+const uint64_t YearEnd = 0x01db5be018891300ull;     // 2024-12-31 23:59:58
+const uint64_t Before1970 = 0x019d30e09a895540ull;  // 1969-07-20 20:17:40.5
+const uint64_t In1975 = 0x01a37b5f301f5687ull;      // 1975-03-01 08:00:00.1234567
+const uint64_t In2050 = 0x01f7630be39d8005ull;      // 2050-01-01 00:00:00.0000005 (past 2038)
 
 WORD DosDate(unsigned year, unsigned month, unsigned day) {
   return (WORD)(((year - 1980) << 9) | (month << 5) | day);
@@ -96,8 +96,8 @@ TEST_P(LastWrite, RoundTripsTo100ns) {
   SCOPED_TRACE(testing::Message() << "time 0x" << std::hex << value);
   if (KeptTime(value) == 0) GTEST_SKIP() << "outside what FAT and exFAT can hold";
   std::string path = Scratch("timed.bin");
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_ARCHIVE, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(file, "12345", 5, &written, nullptr));
@@ -138,8 +138,8 @@ TEST(SetFileTime, NeedsAWritableHandle) {
   SKIP_UNDER_WINE("Wine sets the time through a handle opened for reading");
   std::string path = Scratch("timed.bin");
   MakeFile(path);
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   FILETIME lastWrite = MakeFileTime(Fraction);
   EXPECT_FALSE(SetFileTime(file, nullptr, nullptr, &lastWrite));

@@ -40,8 +40,8 @@ TEST(DosAttrib, ReadsEveryFormInUseAndNamesTheRest) {
   for (const Case& c : cases) {
     uint32_t attributes = 0;
     std::string why;
-    bool read = DecodeDosAttrib((const unsigned char*)c.value.data(), c.value.size(),
-                                &attributes, &why);
+    bool read = DecodeDosAttrib((const unsigned char*)c.value.data(), c.value.size(), &attributes,
+                                &why);
     EXPECT_EQ(read, c.attributes != 0) << testing::PrintToString(c.value) << ": " << why;
     EXPECT_EQ(read ? attributes : 0, c.attributes) << testing::PrintToString(c.value);
     EXPECT_NE(why.find(c.says), std::string::npos) << c.says << " -> " << why;

@@ -113,8 +113,7 @@ TEST(PackManifest, AcceptedForms) {
   EXPECT_EQ(entries[1].lastWrite, UnixEpoch + 1772355600ull * Second);
 
   EXPECT_EQ(entries[2].name, "Sample\\表紙\\構造 図面 01.dwg");
-  EXPECT_EQ(entries[2].ansiName,
-            "Sample\\\x95\x5C\x8E\x86\\\x8D\x5C\x91\xA2 \x90}\x96\xCA 01.dwg");
+  EXPECT_EQ(entries[2].ansiName, "Sample\\\x95\x5C\x8E\x86\\\x8D\x5C\x91\xA2 \x90}\x96\xCA 01.dwg");
   EXPECT_EQ(entries[2].lastWrite, UnixEpoch + 1772355601ull * Second + 5000000);
 
   EXPECT_EQ(entries[3].name, "Plan 2026-01.dwg");
@@ -166,16 +165,21 @@ TEST(PackManifest, RefusalsNameTheLine) {
       {"0x20  FIRST.EXE", "repeats an earlier entry"},
       {"0x20  First.exe\\Inner.dll", "earlier entry's file"},
       // What Windows takes for a device, at any level, with any extension and letter case.
-      {"0x20  NUL.txt", "the device NUL"}, {"0x20  CON", "the device CON"},
-      {"0x20  aux", "the device AUX"}, {"0x20  Sample\\com1.dll", "the device COM1"},
-      {"0x20  LPT9.txt", "the device LPT9"}, {"0x20  CONIN$", "the device CONIN$"},
+      {"0x20  NUL.txt", "the device NUL"},
+      {"0x20  CON", "the device CON"},
+      {"0x20  aux", "the device AUX"},
+      {"0x20  Sample\\com1.dll", "the device COM1"},
+      {"0x20  LPT9.txt", "the device LPT9"},
+      {"0x20  CONIN$", "the device CONIN$"},
       {"0x20  Nul .log", "the device NUL"},
-      {"0x20  ZARPOC~1.DLL", "short 8.3 alias"}, {"0x20  Sample~12\\a.dwg", "short 8.3 alias"},
+      {"0x20  ZARPOC~1.DLL", "short 8.3 alias"},
+      {"0x20  Sample~12\\a.dwg", "short 8.3 alias"},
       // Written, then deleted by the same run, on every run.
       {"0x20  ZpConv.exe", "obsolete list (ZpConv.exe)"},
       {"0x20  zpconv.EXE", "obsolete list (ZpConv.exe)"},
       // Values that never compare equal once written.
-      {"0x0  a.dll", "use 0x20"}, {"0x80  a.dll", "use 0x20"},
+      {"0x0  a.dll", "use 0x20"},
+      {"0x80  a.dll", "use 0x20"},
       {"0x04000020  a.dll", "not file attributes (0x4000000)"},
       {"0xFFFFFFEF  a.dll", "not file attributes"},
       // Bits a FAT directory entry drops, so the file never compares equal there.
@@ -212,8 +216,7 @@ TEST(PackManifest, FolderAfterFileAndCaseOfDoubleByteTrails) {
     EXPECT_FALSE(Parse(text, &entries, &error)) << text;
     EXPECT_NE(error.find("earlier entry"), std::string::npos) << text << " -> " << error;
   }
-  EXPECT_TRUE(Parse("0x20 Sample\\Ω\\a.dwg\n0x20 sample\\ω\\b.dwg\n", &entries, &error))
-      << error;
+  EXPECT_TRUE(Parse("0x20 Sample\\Ω\\a.dwg\n0x20 sample\\ω\\b.dwg\n", &entries, &error)) << error;
 }
 
 // Every problem of a manifest at once, each with its line, up to the limit.

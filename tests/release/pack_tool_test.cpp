@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "package/package.h"
+#include "release/package_writer.h"
 #include "support/host_files.h"
 #include "support/launcher.h"
-#include "release/package_writer.h"
 
 namespace {
 
@@ -92,11 +92,10 @@ Unpacked ReadPackage(const std::string& bytes) {
   Entry entry;
   StartEntryWalk(&walk, &package);
   while (result.outcome == PackageGood && NextEntry(&walk, &entry)) {
-    result.entries.push_back(
-        {entry.Name, entry.Header.Attributes,
-         (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
-             entry.Header.LastWrite.dwLowDateTime,
-         std::string((const char*)entry.Data, entry.Header.DataLength)});
+    result.entries.push_back({entry.Name, entry.Header.Attributes,
+                              (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
+                                  entry.Header.LastWrite.dwLowDateTime,
+                              std::string((const char*)entry.Data, entry.Header.DataLength)});
   }
   result.broken = walk.Broken;
   ClosePackage(&package);
@@ -127,7 +126,9 @@ TEST_F(PackTool, PacksJapaneseNamesAndReadsThemBack) {
   EXPECT_EQ(rounded.entries[0].attributes, 0x21u);
   EXPECT_EQ(rounded.entries[0].lastWrite, at9);
   EXPECT_EQ(rounded.entries[0].data, "main program");
-  EXPECT_EQ(rounded.entries[1].name, "Sample\\\x95\x5C\x8E\x86\\\x8D\x5C\x91\xA2" "01.dwg");
+  EXPECT_EQ(rounded.entries[1].name,
+            "Sample\\\x95\x5C\x8E\x86\\\x8D\x5C\x91\xA2"
+            "01.dwg");
   EXPECT_EQ(rounded.entries[1].lastWrite, at9) << "brought down to the even second";
   EXPECT_EQ(rounded.entries[1].data, std::string(5000, 'x'));
   EXPECT_EQ(rounded.entries[2].name, "\x94\x5C\x97\xCD.dat");
@@ -228,8 +229,8 @@ TEST_F(PackTool, VerifyNamesTheReason) {
   std::string stream = good.substr(PackageHeaderSize);
   uint32_t length = (uint32_t)unpacked.size(), crc = Crc32(unpacked);
   uint32_t stored = (uint32_t)good.size();
-  std::string truncated =
-      EntryBytes({"a.dll", 0x27, Time1990, "abc"}) + RawEntryHeader(100, 0, 0, 1) + "b";
+  std::string truncated = EntryBytes({"a.dll", 0x27, Time1990, "abc"}) +
+                          RawEntryHeader(100, 0, 0, 1) + "b";
   std::string damaged = good;
   damaged[damaged.size() / 2] ^= 0x55;
   struct Case {
@@ -246,8 +247,8 @@ TEST_F(PackTool, VerifyNamesTheReason) {
       {damaged, ""},
       {BuildPackage(truncated), "broken entry: entry 2"},
       // Entries the updater would refuse or write again on every run.
-      {BuildPackage(BuildUnpacked(
-           {{"a.dll", 0x27, Time1990, "a"}, {"Sub\\aux.txt", 0x20, Time1990, "x"}})),
+      {BuildPackage(
+           BuildUnpacked({{"a.dll", 0x27, Time1990, "a"}, {"Sub\\aux.txt", 0x20, Time1990, "x"}})),
        "entry 2 (Sub\\aux.txt): the level 'aux.txt' is the device AUX"},
       {BuildPackage(BuildUnpacked({{"a.dll", 0x04000020, Time1990, "a"}})),
        "entry 1 (a.dll): attributes 0x4000020"},
@@ -275,7 +276,8 @@ TEST_F(PackTool, VerifyNamesTheReason) {
 // scan takes the attributes from user.DOSATTRIB, text or Samba's binary form; a value it cannot
 // read is named and stops it, unless it is told to go on with the mode's attributes.
 TEST_F(PackTool, ScanReadsDosAttribAndStopsAtWhatItCannotRead) {
-  std::vector<std::vector<std::string>> files = {  // name, user.DOSATTRIB, in the manifest
+  std::vector<std::vector<std::string>> files = {
+      // name, user.DOSATTRIB, in the manifest
       {"ポート設定.ini", "0x27", "\n0x27  ポート設定.ini  "},
       {"表/構成.txt", std::string("\0\0\5\0\5\0\0\0\x11\0\0\0\x23\0\0\0\0\0\0\0\0\0\0\0", 24),
        "\n0x23  表\\構成.txt  "},

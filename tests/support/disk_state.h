@@ -17,16 +17,16 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch_drive.h"
 #include "release/package_writer.h"
+#include "support/scratch_drive.h"
 
 // One file, folder or link of a host tree, with everything an update could change about it.
 struct HostNode {
-  char kind = '?';        // 'f' file, 'd' folder, 'l' symbolic link, '?' anything else
-  std::string contents;   // a file's bytes, a link's target
+  char kind = '?';       // 'f' file, 'd' folder, 'l' symbolic link, '?' anything else
+  std::string contents;  // a file's bytes, a link's target
   mode_t mode = 0;
-  int64_t modifiedNs = 0; // last modification, nanoseconds since 1970 (not kept for folders,
-                          // whose time moves whenever something inside them changes)
+  int64_t modifiedNs = 0;     // last modification, nanoseconds since 1970 (not kept for folders,
+                              // whose time moves whenever something inside them changes)
   std::string dosAttributes;  // the extended attribute the platform layer keeps them in
 };
 

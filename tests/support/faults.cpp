@@ -151,14 +151,14 @@ extern "C" {
 
 // The wrappers of the simple calls, from the table; the others follow by hand.
 #define WRAPPED_SPECIAL(Name)
-#define WRAPPED_SIMPLE(Name, Return, Parameters, Arguments, Path, Failure, Error)  \
-  Return WINAPI __real_##Name Parameters;                                            \
-  Return WINAPI __wrap_##Name Parameters {                                           \
-    if (ShouldFail(#Name, nullptr, Path)) {                                          \
-      if (Error != 0) SetLastError(Error);                                           \
-      return Failure;                                                                \
-    }                                                                                \
-    return __real_##Name Arguments;                                                  \
+#define WRAPPED_SIMPLE(Name, Return, Parameters, Arguments, Path, Failure, Error) \
+  Return WINAPI __real_##Name Parameters;                                         \
+  Return WINAPI __wrap_##Name Parameters {                                        \
+    if (ShouldFail(#Name, nullptr, Path)) {                                       \
+      if (Error != 0) SetLastError(Error);                                        \
+      return Failure;                                                             \
+    }                                                                             \
+    return __real_##Name Arguments;                                               \
   }
 #include "support/wrapped_calls.def"
 #undef WRAPPED_SIMPLE
@@ -166,8 +166,7 @@ extern "C" {
 
 HANDLE WINAPI __real_FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA);
 BOOL WINAPI __real_FindClose(HANDLE);
-HANDLE WINAPI __real_CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
-                                 HANDLE);
+HANDLE WINAPI __real_CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 BOOL WINAPI __real_WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 BOOL WINAPI __real_SetFileTime(HANDLE, const FILETIME*, const FILETIME*, const FILETIME*);
 BOOL WINAPI __real_CloseHandle(HANDLE);
@@ -237,8 +236,8 @@ HANDLE WINAPI __wrap_CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                             flagsAndAttributes, templateFile);
 }
 
-BOOL WINAPI __wrap_WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
-                             LPDWORD bytesWritten, LPOVERLAPPED overlapped) {
+BOOL WINAPI __wrap_WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                             LPOVERLAPPED overlapped) {
   FaultKind kind = FaultKind::Error;
   char count[16];
   snprintf(count, sizeof count, "%u", static_cast<unsigned>(bytesToWrite));
@@ -313,17 +312,19 @@ int WINAPI __wrap_MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type
     answer = ScriptedAnswers.empty() ? IDNO : ScriptedAnswers.front();
     if (!ScriptedAnswers.empty()) ScriptedAnswers.erase(ScriptedAnswers.begin());
   }
-  Boxes.push_back({owner, caption != nullptr ? caption : "", text != nullptr ? text : "", type,
-                   answer});
+  Boxes.push_back(
+      {owner, caption != nullptr ? caption : "", text != nullptr ? text : "", type, answer});
   return answer;
 }
 
-HINSTANCE WINAPI __wrap_ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file,
-                                      LPCSTR parameters, LPCSTR directory, int showCommand) {
+HINSTANCE WINAPI __wrap_ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR parameters,
+                                      LPCSTR directory, int showCommand) {
   const bool fail = ShouldFail("ShellExecuteA", nullptr, file);
   const INT_PTR result = fail ? 2 : 33;
   if (ScriptedDialog) {
-    auto given = [](LPCSTR s) { return s != nullptr ? std::optional<std::string>(s) : std::nullopt; };
+    auto given = [](LPCSTR s) {
+      return s != nullptr ? std::optional<std::string>(s) : std::nullopt;
+    };
     ShellCalls.push_back({owner, given(operation), given(file), given(parameters), given(directory),
                           showCommand, result});
   }

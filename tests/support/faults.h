@@ -42,9 +42,9 @@
 //
 // With no fault armed every call is passed on, so the tests that fail nothing run as they would
 // without the wrappers. The state is global and not thread-safe; tests call FaultReset() before
-// and after (the FaultScope guard does both). Calls a test makes itself through wrapped names are counted and
-// logged like any other, so verify results with unwrapped calls (GetFileAttributesA, ReadFile)
-// or host calls.
+// and after (the FaultScope guard does both). Calls a test makes itself through wrapped names are
+// counted and logged like any other, so verify results with unwrapped calls (GetFileAttributesA,
+// ReadFile) or host calls.
 #pragma once
 
 #include <functional>
@@ -56,9 +56,9 @@
 #include "support/host_files.h"
 
 enum class FaultKind {
-  Error,       // the call fails outright
-  ShortWrite,  // WriteFile only: succeeds with fewer bytes than asked for
-  Kill,        // the process is killed with SIGKILL just before the call is made
+  Error,         // the call fails outright
+  ShortWrite,    // WriteFile only: succeeds with fewer bytes than asked for
+  Kill,          // the process is killed with SIGKILL just before the call is made
   KillMidWrite,  // WriteFile only: half the bytes really written, then SIGKILL (other calls:
                  // as Kill)
 };
@@ -86,9 +86,9 @@ int FaultCalls(const char* name = nullptr);
 // Names of the wrapped calls since the last FaultReset, in the order they were made.
 std::vector<std::string> FaultCallLog();
 // The same calls with their telling arguments: "Name path" for the calls that take a path,
-// "SetFileAttributesA path 0x27", "SetErrorMode 0x1", "CreateFileA path access share disposition attributes" (hex,
-// hex, decimal, hex), "WriteFile count", "SetFileTime --w" (which of the creation, access and
-// write times are given); the bare name for the others.
+// "SetFileAttributesA path 0x27", "SetErrorMode 0x1", "CreateFileA path access share disposition
+// attributes" (hex, hex, decimal, hex), "WriteFile count", "SetFileTime --w" (which of the
+// creation, access and write times are given); the bare name for the others.
 std::vector<std::string> FaultCallDetails();
 
 // From now until FaultReset, a FindFirstFileA of `path` that finds something reports `name` in
@@ -120,7 +120,6 @@ struct FaultShellCall {
 void FaultScriptBoxes(std::vector<int> answers);
 std::vector<FaultBox> FaultBoxes();
 std::vector<FaultShellCall> FaultShellCalls();
-
 
 // Fails each wrapped call of a run in turn, as SQLite's fault simulation does: for n = 1, 2, ...
 // `attempt(n)` sets the scene afresh, makes the run with its nth call failed (FaultArm(n) or a

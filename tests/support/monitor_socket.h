@@ -33,10 +33,8 @@ class MonitorSocketTest : public ::testing::Test {
     SocketPath = Folder + "/DebugMonitor";
   }
   void TearDown() override {
-    if (HadRuntime)
-      setenv("XDG_RUNTIME_DIR", OldRuntime.c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
+    if (HadRuntime) setenv("XDG_RUNTIME_DIR", OldRuntime.c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
     std::filesystem::remove_all(Folder);
   }
 

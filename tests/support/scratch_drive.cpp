@@ -23,8 +23,8 @@ namespace {
 std::string MakeTempFolder(const char* stem, const char* variable = "TMPDIR") {
   const char* base = getenv(variable);
   if (base == nullptr || *base == '\0') base = getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" +
-                        stem + "-XXXXXX";
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + stem +
+                        "-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + pattern);
@@ -42,7 +42,8 @@ void RemoveTree(const std::string& root) {
   if (!fs::exists(fs::symlink_status(root, error))) return;
   for (auto it = fs::recursive_directory_iterator(root, error);
        !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    if (!it->is_symlink())
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
   }
   fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, error);
   fs::remove_all(root, error);

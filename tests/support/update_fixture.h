@@ -22,12 +22,12 @@
 
 #include "app/keydisk.h"
 #include "package/install.h"
+#include "release/package_writer.h"
 #include "support/disk_state.h"
 #include "support/faults.h"
 #include "support/file_times.h"
 #include "support/package_module.h"
 #include "support/scratch_drive.h"
-#include "release/package_writer.h"
 
 namespace update_fixture {
 
@@ -127,7 +127,8 @@ struct KeyDisk {
       const PackEntry& e = entries[static_cast<size_t>(identical)];
       Place(e.name, e.data, e.attributes, MakeFileTime(e.lastWrite));
     }
-    for (const char* name : ObsoleteFiles) Place(name, "no longer used", 0x21, FileTimeOf(2014, 1, 1));
+    for (const char* name : ObsoleteFiles)
+      Place(name, "no longer used", 0x21, FileTimeOf(2014, 1, 1));
     Place("memo.txt", "the user's notes", 0x21, FileTimeOf(2020, 2, 2, 2, 2, 2, 2));
     Place(Ansi("個人\\予定表.txt"), "the user's plans", 0x22, FileTimeOf(2021, 3, 3));
     Place(Ansi("Sample\\表紙\\mine.dwg"), "the user's drawing", 0x20, FileTimeOf(2022, 4, 4));
@@ -203,9 +204,10 @@ struct KeyDisk {
   // drives as they were, the obsolete files gone.
   void ExpectUpdated() const {
     EXPECT_EQ(PackageMismatch(drive, "Zarpo", entries), "");
-    EXPECT_EQ(TreeDifference(own, FilterTree(SnapshotHostTree(drive.HostRoot()),
-                                             [&](const std::string& p) { return own.count(p) > 0; })),
-              "");
+    EXPECT_EQ(
+        TreeDifference(own, FilterTree(SnapshotHostTree(drive.HostRoot()),
+                                       [&](const std::string& p) { return own.count(p) > 0; })),
+        "");
     EXPECT_EQ(TreeDifference(outside, Outside()), "");
     EXPECT_EQ(ObsoleteLeft(), std::vector<std::string>());
   }

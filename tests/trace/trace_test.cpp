@@ -20,8 +20,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/extra_calls.h"
 #include "host/host.h"
+#include "platform/extra_calls.h"
 #include "support/host_files.h"
 #include "support/monitor_socket.h"
 #include "trace/trace.h"
@@ -49,7 +49,8 @@ class Listener {
   Listener(const std::string& path, Behaviour behaviour) : Path(path), Mode(behaviour) {
     Socket = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address = AddressOf(path);
-    Ready = Socket >= 0 && bind(Socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+    Ready = Socket >= 0 &&
+            bind(Socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
             listen(Socket, 8) == 0;
     if (Ready) Worker = std::thread([this] { Serve(); });
   }
@@ -198,10 +199,10 @@ TEST_F(TraceTest, OnlyTheMonitorClassIsFoundAndOnlyWM_SETTEXTCarriesText) {
     const char* WindowName;
     bool Found;
   } lookups[] = {
-      {"DebugMonitor", nullptr, true}, {"debugmonitor", nullptr, true},
-      {"DEBUGMONITOR", "", true},      {"DebugMonitor", "Trace", false},
+      {"DebugMonitor", nullptr, true},   {"debugmonitor", nullptr, true},
+      {"DEBUGMONITOR", "", true},        {"DebugMonitor", "Trace", false},
       {"DebugMonitorX", nullptr, false}, {"", nullptr, false},
-      {nullptr, nullptr, false},       {MAKEINTRESOURCEA(32770), nullptr, false},
+      {nullptr, nullptr, false},         {MAKEINTRESOURCEA(32770), nullptr, false},
   };
   for (const auto& lookup : lookups) {
     EXPECT_EQ(FindWindowA(lookup.ClassName, lookup.WindowName) != nullptr, lookup.Found)

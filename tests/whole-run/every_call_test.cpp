@@ -66,8 +66,7 @@ Outcome Expected(const std::vector<std::string>& calls, size_t index, size_t fir
   }
   // A folder is only made when it is missing; without it the file cannot be made either.
   if (name == "CreateFileA" || name == "WriteFile" || name == "FlushFileBuffers" ||
-      name == "SetFileTime" ||
-      name == "CloseHandle" || name == "CreateDirectoryA") {
+      name == "SetFileTime" || name == "CloseHandle" || name == "CreateDirectoryA") {
     return Outcome::Fails;
   }
   // Lost trace lines, unclosed searches, failed time conversions (the file then counts as
@@ -90,12 +89,18 @@ Outcome Expected(const std::vector<std::string>& calls, size_t index, size_t fir
 
 const char* Describe(Outcome outcome) {
   switch (outcome) {
-    case Outcome::NoKeyDisk: return "no key disk";
-    case Outcome::NoPackage: return "no package";
-    case Outcome::BadPackage: return "bad package";
-    case Outcome::Fails: return "fails";
-    case Outcome::Succeeds: return "succeeds";
-    case Outcome::Either: return "either";
+    case Outcome::NoKeyDisk:
+      return "no key disk";
+    case Outcome::NoPackage:
+      return "no package";
+    case Outcome::BadPackage:
+      return "bad package";
+    case Outcome::Fails:
+      return "fails";
+    case Outcome::Succeeds:
+      return "succeeds";
+    case Outcome::Either:
+      return "either";
   }
   return "?";
 }
@@ -134,7 +139,8 @@ TEST(EveryCallFailingOnce, EachRunEndsRightAndTheNextCompletes) {
     if (run.calls[index] != clean[index]) return true;
     const std::string failed = run.calls[index];
     const Outcome outcome = Expected(clean, index, firstResourceCall, disk.OlderFiles());
-    SCOPED_TRACE("call " + std::to_string(n) + " failed: " + failed + " (" + Describe(outcome) + ")");
+    SCOPED_TRACE("call " + std::to_string(n) + " failed: " + failed + " (" + Describe(outcome) +
+                 ")");
 
     EXPECT_EQ(OpenDescriptorCount(), descriptors) << "a handle was left open";
     // The unpacked buffer is given back, unless giving it back is the call that failed.
@@ -164,12 +170,14 @@ TEST(EveryCallFailingOnce, EachRunEndsRightAndTheNextCompletes) {
     switch (outcome) {
       case Outcome::NoKeyDisk:
         EXPECT_FALSE(run.found);
-        EXPECT_EQ(TreeDifference(zarpoBefore, SnapshotHostTree(disk.drive.HostRoot() + "/Zarpo")), "");
+        EXPECT_EQ(TreeDifference(zarpoBefore, SnapshotHostTree(disk.drive.HostRoot() + "/Zarpo")),
+                  "");
         break;
       case Outcome::NoPackage:
         EXPECT_EQ(run.result, 0);
         EXPECT_TRUE(run.lines.empty());
-        EXPECT_EQ(TreeDifference(zarpoBefore, SnapshotHostTree(disk.drive.HostRoot() + "/Zarpo")), "");
+        EXPECT_EQ(TreeDifference(zarpoBefore, SnapshotHostTree(disk.drive.HostRoot() + "/Zarpo")),
+                  "");
         break;
       case Outcome::BadPackage:
         EXPECT_EQ(run.result, 0);

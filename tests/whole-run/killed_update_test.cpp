@@ -74,8 +74,9 @@ TEST(KilledUpdate, NextRunCompletesTheFolderAfterAKillAnywhere) {
   const std::map<std::string, size_t> ends = WriteEnds(calls, entries);
   const std::map<std::string, size_t> starts = WriteStarts(calls, entries);
   const int total = static_cast<int>(calls.size());
-  const int writes = static_cast<int>(std::count_if(
-      calls.begin(), calls.end(), [](const std::string& c) { return c.rfind("WriteFile ", 0) == 0; }));
+  const int writes = static_cast<int>(
+      std::count_if(calls.begin(), calls.end(),
+                    [](const std::string& c) { return c.rfind("WriteFile ", 0) == 0; }));
   ASSERT_EQ(writes, static_cast<int>(entries.size()) - 1);
 
   struct Point {
@@ -94,50 +95,53 @@ TEST(KilledUpdate, NextRunCompletesTheFolderAfterAKillAnywhere) {
 
   std::vector<int> tried(points.size());
   for (size_t i = 0; i < points.size(); i++) tried[i] = static_cast<int>(i);
-  const int killedRuns = FailEachCallInTurn([&](int which) {
-    const Point& point = points[static_cast<size_t>(which)];
-    const size_t index = IndexOfCall(calls, point.nth, point.name);
-    EXPECT_LT(index, calls.size());
-    if (index >= calls.size()) return true;
-    SCOPED_TRACE("killed at call " + std::to_string(index + 1) + " of " + std::to_string(total) +
-                 ": " + calls[index] + (point.kind == FaultKind::KillMidWrite ? " (half written)" : ""));
-    KeyDisk disk(entries, identical);
+  const int killedRuns = FailEachCallInTurn(
+      [&](int which) {
+        const Point& point = points[static_cast<size_t>(which)];
+        const size_t index = IndexOfCall(calls, point.nth, point.name);
+        EXPECT_LT(index, calls.size());
+        if (index >= calls.size()) return true;
+        SCOPED_TRACE("killed at call " + std::to_string(index + 1) + " of " +
+                     std::to_string(total) + ": " + calls[index] +
+                     (point.kind == FaultKind::KillMidWrite ? " (half written)" : ""));
+        KeyDisk disk(entries, identical);
 
-    int status = UpdateInChild(module.Handle(), point.nth, point.name, point.kind);
-    if (!(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) {
-      ADD_FAILURE() << "the update was not killed: status " << status;
-      return false;
-    }
+        int status = UpdateInChild(module.Handle(), point.nth, point.name, point.kind);
+        if (!(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) {
+          ADD_FAILURE() << "the update was not killed: status " << status;
+          return false;
+        }
 
-    const int descriptors = OpenDescriptorCount();
-    UpdateRun rerun = RunUpdate(module.Handle());
-    EXPECT_TRUE(rerun.found);
-    EXPECT_EQ(rerun.result, 1);
-    EXPECT_EQ(OpenDescriptorCount(), descriptors);
-    disk.ExpectUpdated();
+        const int descriptors = OpenDescriptorCount();
+        UpdateRun rerun = RunUpdate(module.Handle());
+        EXPECT_TRUE(rerun.found);
+        EXPECT_EQ(rerun.result, 1);
+        EXPECT_EQ(OpenDescriptorCount(), descriptors);
+        disk.ExpectUpdated();
 
-    // What the killed run had finished is recognised and left alone, what it had not begun is
-    // written. The file it was writing may go either way: killed before its closing attribute
-    // call, it is complete when it was created with all its attributes.
-    for (const PackEntry& e : entries) {
-      const std::string path = std::string(Target) + e.name;
-      auto end = ends.find(path);
-      const bool finished = end == ends.end() || end->second < index;
-      const bool begun = finished || starts.at(path) < index;
-      const bool existing = std::find(rerun.lines.begin(), rerun.lines.end(),
-                                      "Existing [" + path + "]") != rerun.lines.end();
-      const bool written = std::find(rerun.lines.begin(), rerun.lines.end(),
-                                     "[" + path + "] 1") != rerun.lines.end();
-      if (finished) {
-        EXPECT_TRUE(existing && !written) << path << " was finished";
-      } else if (!begun) {
-        EXPECT_TRUE(written && !existing) << path << " was not begun";
-      } else {
-        EXPECT_NE(existing, written) << path << " was being written";
-      }
-    }
-    return true;
-  }, tried);
+        // What the killed run had finished is recognised and left alone, what it had not begun is
+        // written. The file it was writing may go either way: killed before its closing attribute
+        // call, it is complete when it was created with all its attributes.
+        for (const PackEntry& e : entries) {
+          const std::string path = std::string(Target) + e.name;
+          auto end = ends.find(path);
+          const bool finished = end == ends.end() || end->second < index;
+          const bool begun = finished || starts.at(path) < index;
+          const bool existing = std::find(rerun.lines.begin(), rerun.lines.end(),
+                                          "Existing [" + path + "]") != rerun.lines.end();
+          const bool written = std::find(rerun.lines.begin(), rerun.lines.end(),
+                                         "[" + path + "] 1") != rerun.lines.end();
+          if (finished) {
+            EXPECT_TRUE(existing && !written) << path << " was finished";
+          } else if (!begun) {
+            EXPECT_TRUE(written && !existing) << path << " was not begun";
+          } else {
+            EXPECT_NE(existing, written) << path << " was being written";
+          }
+        }
+        return true;
+      },
+      tried);
   EXPECT_EQ(killedRuns, static_cast<int>(points.size()));
 }
 

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
-#include "support/update_fixture.h"
 #include "package/install.h"
 #include "package/package.h"
 #include "support/disk_state.h"
@@ -17,6 +16,7 @@
 #include "support/file_times.h"
 #include "support/host_files.h"
 #include "support/scratch_drive.h"
+#include "support/update_fixture.h"
 
 namespace {
 
@@ -57,9 +57,9 @@ std::vector<PackEntry> ProgramEntries() {
     Entry entry;
     StartEntryWalk(&walk, &package);
     while (NextEntry(&walk, &entry)) {
-      entries.push_back({entry.Name, entry.Header.Attributes, FileTimeValue(entry.Header.LastWrite),
-                         std::string(reinterpret_cast<const char*>(entry.Data),
-                                     entry.Header.DataLength)});
+      entries.push_back(
+          {entry.Name, entry.Header.Attributes, FileTimeValue(entry.Header.LastWrite),
+           std::string(reinterpret_cast<const char*>(entry.Data), entry.Header.DataLength)});
     }
   }
   ClosePackage(&package);
@@ -81,9 +81,9 @@ struct ExpectedBox {
 
 struct Flow {
   const char* road;
-  char letter;                // of the removable drive
-  bool productFolder;         // it holds Zarpo
-  bool blocked;               // a folder stands where the package's first file goes
+  char letter;         // of the removable drive
+  bool productFolder;  // it holds Zarpo
+  bool blocked;        // a folder stands where the package's first file goes
   std::vector<int> answers;
   std::vector<ExpectedBox> boxes;
   bool setupStarted;
@@ -94,14 +94,34 @@ TEST(WinMainFlow, EachRoadShowsItsBoxesAndReturnsZero) {
   ASSERT_FALSE(entries.empty()) << "this program carries no package";
   const std::vector<Flow> flows = {
       {"no key disk", 'E', false, false, {IDYES, IDYES}, {{NoKeyDiskText, Error}}, false},
-      {"no to the confirmation", 'G', true, false, {IDNO, IDYES}, {{Confirmation('G'), Question}},
+      {"no to the confirmation",
+       'G',
+       true,
+       false,
+       {IDNO, IDYES},
+       {{Confirmation('G'), Question}},
        false},
-      {"installation fails", 'E', true, true, {IDYES, IDYES},
-       {{Confirmation('E'), Question}, {FailedText, Error}}, false},
-      {"no to the setup", 'H', true, false, {IDYES, IDNO},
-       {{Confirmation('H'), Question}, {DoneText, Question}}, false},
-      {"yes to the setup", 'E', true, false, {IDYES, IDYES},
-       {{Confirmation('E'), Question}, {DoneText, Question}}, true},
+      {"installation fails",
+       'E',
+       true,
+       true,
+       {IDYES, IDYES},
+       {{Confirmation('E'), Question}, {FailedText, Error}},
+       false},
+      {"no to the setup",
+       'H',
+       true,
+       false,
+       {IDYES, IDNO},
+       {{Confirmation('H'), Question}, {DoneText, Question}},
+       false},
+      {"yes to the setup",
+       'E',
+       true,
+       false,
+       {IDYES, IDYES},
+       {{Confirmation('E'), Question}, {DoneText, Question}},
+       true},
   };
   for (const Flow& flow : flows) {
     SCOPED_TRACE(flow.road);
@@ -247,8 +267,9 @@ TEST(WinMainFailingEachCall, EachRunEndsRightAndTheNextCompletes) {
     EXPECT_EQ(again.result, 0);
     EXPECT_EQ(PackageMismatch(drive, "Zarpo", entries), "");
     EXPECT_FALSE(drive.Exists(std::string("Zarpo\\") + ObsoleteFiles[0]));
-    EXPECT_EQ(TreeDifference(NotTheRelease(before), NotTheRelease(SnapshotHostTree(drive.HostRoot()))),
-              "");
+    EXPECT_EQ(
+        TreeDifference(NotTheRelease(before), NotTheRelease(SnapshotHostTree(drive.HostRoot()))),
+        "");
     return true;
   });
   // Every call of the clean run was failed once.

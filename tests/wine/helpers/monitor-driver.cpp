@@ -49,7 +49,8 @@ bool WaitFor(Condition condition) {
 HWND List(HWND monitor) { return FindWindowExA(monitor, nullptr, "ListBox", nullptr); }
 
 bool Send(HWND monitor, const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   std::string data;
   char buffer[4096];
@@ -83,7 +84,8 @@ bool Keys(HWND monitor, const char* keys) {
 }
 
 bool SaveClipboard(HWND monitor, const char* path) {
-  if (!WaitFor([&] { return GetClipboardOwner() == monitor && IsClipboardFormatAvailable(CF_TEXT); }))
+  if (!WaitFor(
+          [&] { return GetClipboardOwner() == monitor && IsClipboardFormatAvailable(CF_TEXT); }))
     return false;
   // The monitor sets the data before it closes the clipboard, which cannot be opened till then.
   if (!WaitFor([] { return OpenClipboard(nullptr) != FALSE; })) return false;
@@ -158,7 +160,8 @@ bool State(HWND monitor) {
   printf("%ld %ld %ld %ld %ld\n", (long)SendMessageA(list, LB_GETCOUNT, 0, 0),
          (long)SendMessageA(list, LB_GETTOPINDEX, 0, 0),
          (long)(height > 0 ? (client.bottom - client.top) / height : 0),
-         (long)SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0), (long)(client.right - client.left));
+         (long)SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0),
+         (long)(client.right - client.left));
   return true;
 }
 

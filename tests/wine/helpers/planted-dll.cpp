@@ -1,8 +1,8 @@
 // planted-dll: the DLL an attacker would leave beside a downloaded program, for the planted-DLL
 // scenarios. Copied there under the name of a DLL the system loads by name at run time; when a
 // process loads it, its DllMain leaves a mark beside it: it appends the path of the program
-// that loaded it, as a line, to NAME.dll.loaded. It exports nothing, so a program that does load it may well
-// fail afterwards: the mark, made first, is what the test looks at.
+// that loaded it, as a line, to NAME.dll.loaded. It exports nothing, so a program that does load it
+// may well fail afterwards: the mark, made first, is what the test looks at.
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {

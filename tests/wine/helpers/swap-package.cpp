@@ -19,7 +19,8 @@ static const WORD Japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);  // 104
 
 // The whole file in a malloc'd buffer; NULL when it cannot be read.
 static BYTE* ReadWholeFile(const char* path, DWORD* size) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   DWORD high = 0;
   *size = GetFileSize(file, &high);
@@ -44,7 +45,8 @@ static int IsPackage(LPCSTR type, LPCSTR name, WORD language) {
          lstrcmpiA(name, "UPDATE") == 0 && language == Japanese;
 }
 
-static BOOL CALLBACK CopyLanguage(HMODULE, LPCSTR type, LPCSTR name, WORD language, LONG_PTR param) {
+static BOOL CALLBACK CopyLanguage(HMODULE, LPCSTR type, LPCSTR name, WORD language,
+                                  LONG_PTR param) {
   Copying* copying = (Copying*)param;
   if (IsPackage(type, name, language)) return TRUE;
   HRSRC found = FindResourceExA(copying->source, type, name, language);
