@@ -14,8 +14,8 @@
 #ifndef STRICT
 #define STRICT
 #endif
-#include <shellapi.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #else  // POSIX imitation of the Win32 subset the updater uses
 

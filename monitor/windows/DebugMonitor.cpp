@@ -18,8 +18,8 @@
 // sender has moved on. FILE is opened (created empty if need be) once the window exists: its
 // appearance tells a test the monitor is ready to receive. When it cannot be opened, a box
 // says so and the monitor ends with exit code 1.
-#include <commdlg.h>
 #include <windows.h>
+#include <commdlg.h>
 
 #include "app/dll_search.h"
 

@@ -8,7 +8,7 @@ can be scrolled to, the view stays where the user scrolled it, clear and time st
     monitor.py --build DIR --picture FILE.png
 
 takes a picture of the monitor showing Japanese trace lines (Xvfb, xwd) for the documentation.
-Standard library only.
+Standard library and the shared zarpolib (tests/lib) only.
 """
 import argparse
 import os
