@@ -183,7 +183,7 @@ int DiffEntries(const std::vector<PackEntry>& before, const std::vector<PackEntr
     removed++;
     if (!UpdaterRemoves(name)) {
       printf(
-          "STAYS ON KEY DISKS %s: not on the updater's obsolete list (package/release.cpp),"
+          "STAYS ON KEY DISKS %s: not on the updater's obsolete list (package/obsolete_files.cpp),"
           " so a key disk that holds it keeps it\n",
           name.c_str());
       stays++;

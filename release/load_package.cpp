@@ -45,15 +45,7 @@ bool ReadEntries(const std::string& path, const std::string& file,
   EntryWalk walk;
   Entry entry;
   StartEntryWalk(&walk, &package);
-  while (NextEntry(&walk, &entry)) {
-    PackEntry copy;
-    copy.name.assign(entry.Name, entry.Header.NameLength);
-    copy.attributes = entry.Header.Attributes;
-    copy.lastWrite = (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
-                     entry.Header.LastWrite.dwLowDateTime;
-    copy.data.assign((const char*)entry.Data, entry.Header.DataLength);
-    entries->push_back(std::move(copy));
-  }
+  while (NextEntry(&walk, &entry)) entries->push_back(PackEntryOf(entry));
   ClosePackage(&package);
   return true;
 }

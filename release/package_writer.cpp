@@ -6,6 +6,17 @@
 #include <stdexcept>
 
 #include "package/format.h"
+#include "package/package.h"
+
+PackEntry PackEntryOf(const Entry& entry) {
+  PackEntry copy;
+  copy.name.assign(entry.Name, entry.Header.NameLength);
+  copy.attributes = entry.Header.Attributes;
+  copy.lastWrite = (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
+                   entry.Header.LastWrite.dwLowDateTime;
+  copy.data.assign((const char*)entry.Data, entry.Header.DataLength);
+  return copy;
+}
 
 std::string RawEntryHeader(uint32_t dataLength, uint32_t attributes, uint64_t lastWrite,
                            uint32_t nameLength) {

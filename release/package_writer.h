@@ -18,6 +18,11 @@ struct PackEntry {
   std::string data;
 };
 
+struct Entry;  // an entry as the reader walks it, package/package.h
+
+// The entry the reader walked, as a PackEntry: the bytes it points into are copied.
+PackEntry PackEntryOf(const Entry& entry);
+
 // The 20-byte entry header with arbitrary fields (they need not match what follows).
 std::string RawEntryHeader(uint32_t dataLength, uint32_t attributes, uint64_t lastWrite,
                            uint32_t nameLength);

@@ -23,6 +23,7 @@
 #include "package/package.h"
 #include "support/host_files.h"
 #include "support/launcher.h"
+#include "support/monitor_socket.h"
 #include "support/package_module.h"
 #include "support/scratch_drive.h"
 
@@ -32,25 +33,6 @@ namespace {
 
 const std::string Program = ZARPO_BINARY_DIR "/ZarpoUpdate";
 const std::string Monitor = ZARPO_BINARY_DIR "/monitor/debug-monitor";
-
-// A temporary runtime folder of our own, so the program finds our monitor or none at all.
-struct RuntimeFolder {
-  RuntimeFolder() {
-    char pattern[] = "/tmp/zarpo-run-XXXXXX";
-    path = mkdtemp(pattern);
-    const char* old = getenv("XDG_RUNTIME_DIR");
-    hadOld = old != nullptr;
-    if (old) saved = old;
-    setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
-  }
-  ~RuntimeFolder() {
-    if (hadOld) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    else unsetenv("XDG_RUNTIME_DIR");
-    fs::remove_all(path);
-  }
-  std::string path, saved;
-  bool hadOld = false;
-};
 
 // debug-monitor appending the raw trace lines to a file, for as long as it is in scope.
 struct TraceMonitor {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -191,27 +192,15 @@ class PosixShellTest : public ::testing::Test {
     std::ofstream(Root + "/drive-e/Zarpo/Setup.exe") << "MZ";
     std::ofstream(Root + "/drive-e/Zarpo/Tool.EXE") << "MZ";
     std::ofstream(Root + "/drive-e/Zarpo/readme.txt") << "read me";
-    SaveEnv("PATH", OldPath, HadPath);
-    SaveEnv("ZARPO_DOSDEVICES", OldTable, HadTable);
-    setenv("PATH", (Root + "/bin").c_str(), 1);
-    setenv("ZARPO_DOSDEVICES", (Root + "/dosdevices").c_str(), 1);
+    Path.emplace("PATH", Root + "/bin");
+    Table.emplace("ZARPO_DOSDEVICES", Root + "/dosdevices");
   }
   void TearDown() override {
-    RestoreEnv("PATH", OldPath, HadPath);
-    RestoreEnv("ZARPO_DOSDEVICES", OldTable, HadTable);
+    Path.reset();
+    Table.reset();
     // Let any fake program still sleeping finish before its folder goes.
     std::this_thread::sleep_for(milliseconds(50));
     fs::remove_all(Root);
-  }
-
-  static void SaveEnv(const char* name, std::string& value, bool& had) {
-    const char* old = getenv(name);
-    had = old != nullptr;
-    if (old) value = old;
-  }
-  static void RestoreEnv(const char* name, const std::string& value, bool had) {
-    if (had) setenv(name, value.c_str(), 1);
-    else unsetenv(name);
   }
 
   void AddProgram(const std::string& name) {
@@ -235,8 +224,7 @@ class PosixShellTest : public ::testing::Test {
   }
 
   std::string Root;
-  std::string OldPath, OldTable;
-  bool HadPath = false, HadTable = false;
+  std::optional<ScopedEnv> Path, Table;
 };
 
 TEST_F(PosixShellTest, StartsTheRightProgramDetachedWithoutWaiting) {

@@ -92,10 +92,7 @@ Unpacked ReadPackage(const std::string& bytes) {
   Entry entry;
   StartEntryWalk(&walk, &package);
   while (result.outcome == PackageGood && NextEntry(&walk, &entry)) {
-    result.entries.push_back({entry.Name, entry.Header.Attributes,
-                              (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
-                                  entry.Header.LastWrite.dwLowDateTime,
-                              std::string((const char*)entry.Data, entry.Header.DataLength)});
+    result.entries.push_back(PackEntryOf(entry));
   }
   result.broken = walk.Broken;
   ClosePackage(&package);

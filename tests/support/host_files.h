@@ -1,6 +1,6 @@
-// Host-side helpers shared by tests: reading a whole file, setting a file's time without a
-// platform call a test may be counting, waiting, bounded, for something another process does,
-// and counting open descriptors for leak checks.
+// Host-side helpers shared by tests: an environment variable set for a while, reading a whole
+// file, setting a file's time without a platform call a test may be counting, waiting, bounded,
+// for something another process does, and counting open descriptors for leak checks.
 #pragma once
 
 #include <dirent.h>
@@ -17,6 +17,25 @@
 #include "host/host.h"
 #include "platform/posix/cache.h"
 #include "support/file_times.h"
+
+// An environment variable set for as long as this is in scope; what it was is put back after.
+struct ScopedEnv {
+  ScopedEnv(const char* name, const std::string& value) : Name(name) {
+    const char* old = getenv(name);
+    Had = old != nullptr;
+    if (old) Old = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (Had) setenv(Name, Old.c_str(), 1);
+    else unsetenv(Name);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  const char* Name;
+  std::string Old;
+  bool Had = false;
+};
 
 // The file's bytes; empty when it cannot be read.
 inline std::string ReadWholeFile(const std::string& path) {

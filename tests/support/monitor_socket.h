@@ -1,5 +1,5 @@
 // Each test's own monitor socket: a runtime folder of its own (XDG_RUNTIME_DIR), where the
-// POSIX layer's DebugMonitor window and the debug-monitor program meet.
+// POSIX layer's DebugMonitor window, the updater and the debug-monitor program meet.
 #pragma once
 
 #include <stdlib.h>
@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/host_files.h"
+
 inline sockaddr_un AddressOf(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -19,27 +21,24 @@ inline sockaddr_un AddressOf(const std::string& path) {
   return address;
 }
 
-// Each test gets its own XDG_RUNTIME_DIR, so the monitor socket is its own too.
+// A runtime folder of the test's own (XDG_RUNTIME_DIR) for as long as this is in scope, so that
+// the monitor socket there is its own too.
+struct RuntimeFolder {
+  RuntimeFolder() : path(Made()), env("XDG_RUNTIME_DIR", path) {}
+  ~RuntimeFolder() { std::filesystem::remove_all(path); }
+  static std::string Made() {
+    char pattern[] = "/tmp/zarpo-run-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) return pattern;
+    ADD_FAILURE() << "no temporary folder";
+    return "/nonexistent";
+  }
+  std::string path;
+  ScopedEnv env;
+};
+
 class MonitorSocketTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zarpo-trace-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    Folder = pattern;
-    const char* old = getenv("XDG_RUNTIME_DIR");
-    HadRuntime = old != nullptr;
-    if (old) OldRuntime = old;
-    setenv("XDG_RUNTIME_DIR", Folder.c_str(), 1);
-    SocketPath = Folder + "/DebugMonitor";
-  }
-  void TearDown() override {
-    if (HadRuntime) setenv("XDG_RUNTIME_DIR", OldRuntime.c_str(), 1);
-    else unsetenv("XDG_RUNTIME_DIR");
-    std::filesystem::remove_all(Folder);
-  }
-
-  std::string Folder;
-  std::string SocketPath;
-  std::string OldRuntime;
-  bool HadRuntime = false;
+  RuntimeFolder Runtime;
+  std::string Folder = Runtime.path;
+  std::string SocketPath = Folder + "/DebugMonitor";
 };

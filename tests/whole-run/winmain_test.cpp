@@ -56,11 +56,7 @@ std::vector<PackEntry> ProgramEntries() {
     EntryWalk walk;
     Entry entry;
     StartEntryWalk(&walk, &package);
-    while (NextEntry(&walk, &entry)) {
-      entries.push_back(
-          {entry.Name, entry.Header.Attributes, FileTimeValue(entry.Header.LastWrite),
-           std::string(reinterpret_cast<const char*>(entry.Data), entry.Header.DataLength)});
-    }
+    while (NextEntry(&walk, &entry)) entries.push_back(PackEntryOf(entry));
   }
   ClosePackage(&package);
   return entries;
