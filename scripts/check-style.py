@@ -3,7 +3,7 @@
 no trailing blanks, no tabs in indentation, line length), and the C and C++ sources against
 .clang-format. Prints each file that breaks a rule and exits 1; changes nothing.
 
-    scripts/check-style.py            every tracked file
+    scripts/check-style.py            every tracked file (every file, outside a git checkout)
     scripts/check-style.py FILE...    these files only
 
 The fix for a C or C++ file is `clang-format -i FILE`. Standard library only.
@@ -84,9 +84,14 @@ def main(argv):
     if argv:
         files = [str(Path(f).resolve().relative_to(ROOT)) for f in argv]
     else:
-        listed = subprocess.run(["git", "-C", str(ROOT), "ls-files", "-z"], check=True,
-                                capture_output=True).stdout
-        files = [f for f in listed.decode("utf-8").split("\0") if f]
+        listed = subprocess.run(["git", "-C", str(ROOT), "ls-files", "-z"],
+                                capture_output=True)
+        if listed.returncode == 0:
+            files = [f for f in listed.stdout.decode("utf-8").split("\0") if f]
+        else:  # not a git checkout: every file but the builds' and hidden folders'
+            files = [str(p.relative_to(ROOT)) for p in ROOT.rglob("*")
+                     if p.is_file() and not any(part == "build" or part.startswith(".")
+                                                for part in p.relative_to(ROOT).parts[:-1])]
     rule_sections = sections()
     failed = 0
     for path in files:
