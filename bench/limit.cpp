@@ -117,11 +117,10 @@ int main(int argc, char** argv) {
       return Fail("an entry header runs past the end", nullptr);
     }
     const EntryHeader header = ReadEntryHeader(data + at);
-    uint32_t length = header.DataLength;
-    uint32_t attributes = header.Attributes;
-    uint64_t lastWrite = header.LastWrite.dwLowDateTime | (uint64_t)header.LastWrite.dwHighDateTime
-                                                              << 32;
-    uint32_t nameLength = header.NameLength;
+    const uint32_t length = header.DataLength, nameLength = header.NameLength;
+    const uint32_t attributes = header.Attributes;
+    const uint64_t lastWrite = (uint64_t)header.LastWrite.dwHighDateTime << 32 |
+                               header.LastWrite.dwLowDateTime;
     at += EntryHeaderSize;
     if (nameLength == 0 || nameLength > unpacked - at || length > unpacked - at - nameLength) {
       return Fail("an entry runs past the end", nullptr);

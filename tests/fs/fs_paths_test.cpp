@@ -73,13 +73,18 @@ TEST(JoinPath, RefusesWhatWouldNotFitWithoutOverrun) {
     size_t nameLength;
     size_t expectedLength;  // 0: refused
   };
+  // A row a line, as the comments describe rows.
+  // clang-format off
   const Case cases[] = {
       {nullptr, 200, 58, 259},  // 200 + "\" + 58: fits exactly
-      {nullptr, 200, 59, 0},   {"E", 256, 0, 259},
-      {"E", 257, 0, 0},  // the added backslash is the byte too many
-      {"E", 0, 257, 259},      {"E", 0, 258, 0},
+      {nullptr, 200, 59, 0},
+      {"E", 256, 0, 259},
+      {"E", 257, 0, 0},         // the added backslash is the byte too many
+      {"E", 0, 257, 259},
+      {"E", 0, 258, 0},
       {nullptr, 0, 5000, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     std::string folder(c.folderLength, 'f');
     std::string name(c.nameLength, 'n');

@@ -284,12 +284,14 @@ TEST(InstallPackage, EntriesThatCannotBeInstalledAsNamedAreFailedWrites) {
     uint32_t attributes;
   };
   // One of each kind; every name and attribute case is in entry_check_test.cpp.
+  // clang-format off
   const Case cases[] = {
-      {"..\\Escaped.dll", 0x21}, {"C:\\Escaped.dll", 0x21},
-      {"NUL.txt", 0x21},         {"Dot.txt.", 0x21},
-      {"a\x95", 0x21},           {"Setup.exe", 0x10},
-      {"Setup.exe", 0x04000020}, {std::string(251, 'n'), 0x21},  // "E:\Zarpo\" + 251 bytes > 259
+      {"..\\Escaped.dll", 0x21}, {"C:\\Escaped.dll", 0x21}, {"NUL.txt", 0x21},
+      {"Dot.txt.", 0x21}, {"a\x95", 0x21}, {"Setup.exe", 0x10},
+      {"Setup.exe", 0x04000020},
+      {std::string(251, 'n'), 0x21},  // "E:\Zarpo\" + 251 bytes > 259
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.name) + " " + std::to_string(c.attributes));
     ScratchDrive drive;

@@ -10,17 +10,22 @@ struct RoundTrip {
   bool wineDiffers;  // Wine keeps only read-only, hidden and system, and always adds ARCHIVE
 };
 
+// A row a line, as the comments describe rows.
+// clang-format off
 const RoundTrip FileRoundTrips[] = {
-    {0x27, 0x27, false},  // read-only hidden system archive, as shipped
-    {0x21, 0x21, false},    {0x20, 0x20, false},
-    {0x26, 0x26, false},    {0x01, 0x01, true},  // read-only without archive
-    {0x80, 0x80, true},                          // NORMAL is how a file without attributes reads
-    {0x00, 0x80, true},                          // ... and setting none gives NORMAL
-    {0x81, 0x01, true},                          // NORMAL with anything else is dropped
-    {0x2020, 0x2020, true},                      // not content indexed is kept
-    {0x30, 0x20, false},                         // DIRECTORY cannot be set on a file
-    {0x60, 0x20, false},                         // nor the device bit
+    {0x27, 0x27, false},     // read-only hidden system archive, as shipped
+    {0x21, 0x21, false},
+    {0x20, 0x20, false},
+    {0x26, 0x26, false},
+    {0x01, 0x01, true},      // read-only without archive
+    {0x80, 0x80, true},      // NORMAL is how a file without attributes reads
+    {0x00, 0x80, true},      // ... and setting none gives NORMAL
+    {0x81, 0x01, true},      // NORMAL with anything else is dropped
+    {0x2020, 0x2020, true},  // not content indexed is kept
+    {0x30, 0x20, false},     // DIRECTORY cannot be set on a file
+    {0x60, 0x20, false},     // nor the device bit
 };
+// clang-format on
 
 class FileRoundTrip : public testing::TestWithParam<RoundTrip> {};
 
