@@ -6,9 +6,31 @@
 # Elsewhere: the bytes are linked in with the assembler's .incbin, and a small generated table
 # makes them the program's module for the POSIX layer's FindResourceA. No bytes pass through
 # C++ source.
+#
+# zarpo_stub_resources(<target>)
+#
+# Windows only: the same resource script without the package, for the stub that the release
+# engineer's `zarpo-pack stamp` gives one later. Its version resource carries the project's
+# version and no PackageSHA256 at all, since there is no package to name; the release's version
+# is the stamp's to give.
+function(zarpo_stub_resources target)
+  string(REPLACE "." ";" parts "${PROJECT_VERSION}")
+  list(GET parts 0 ZARPO_RELEASE_VERSION_MAJOR)
+  list(GET parts 1 ZARPO_RELEASE_VERSION_MINOR)
+  list(GET parts 2 ZARPO_RELEASE_VERSION_PATCH)
+  set(ZARPO_RELEASE_VERSION "${PROJECT_VERSION}")
+  set(ZARPO_RC_HAS_PACKAGE OFF)
+  set(ZARPO_RC_MANIFEST "${PROJECT_SOURCE_DIR}/resources/ZarpoUpdate.manifest")
+  set(gen "${CMAKE_CURRENT_BINARY_DIR}/${target}_resources.rc")
+  configure_file("${PROJECT_SOURCE_DIR}/resources/update.rc.in" "${gen}" @ONLY)
+  target_sources(${target} PRIVATE "${gen}")
+  set_source_files_properties("${gen}" PROPERTIES OBJECT_DEPENDS "${ZARPO_RC_MANIFEST}")
+endfunction()
+
 function(zarpo_embed_package target package depends)
   set(gen "${CMAKE_CURRENT_BINARY_DIR}/${target}_embed")
   if(WIN32)
+    set(ZARPO_RC_HAS_PACKAGE ON)
     set(ZARPO_RC_PACKAGE "${package}")
     set(ZARPO_RC_MANIFEST "${PROJECT_SOURCE_DIR}/resources/ZarpoUpdate.manifest")
     set(ZARPO_RC_DIGEST "${gen}_digest.h")

@@ -3,12 +3,16 @@
 
     check_exe.py --exe ZarpoUpdate.exe --package package.bin --version x.y.z
                  [--machine i386|x86_64]
+    check_exe.py --exe ZarpoUpdate-stub.exe --stub --version x.y.z [--machine ...]
 
 The program must be a GUI-subsystem PE of the given machine, import only from DLLs that every
 Windows has, carry the package as ZIPFILE/UPDATE in Japanese (1041) byte for byte, and carry
 an application manifest asking for asInvoker and a version resource naming the release and the
 package's SHA-256. It must carry no link time stamp, so that the same sources and package always
 give the same bytes. A signed program passes the same checks. Prints the size.
+
+The stub (--stub) is the same program before a package is stamped in: it must carry no ZIPFILE
+resource in any language and no PackageSHA256 in its version, and pass every other check.
 
 Reads the PE with pefile (Debian's python3-pefile); its resources through zarpolib (tests/lib,
 on PYTHONPATH).
@@ -68,7 +72,11 @@ def problems(exe, package, machine, version):
 
     carried_all = resources(exe)
     carried = carried_all.get(("ZIPFILE", "UPDATE", 1041))
-    if carried is None:
+    if package is None:
+        zipfiles = [key for key in carried_all if key[0] == "ZIPFILE"]
+        if zipfiles:
+            found.append("the stub carries a package: %s" % zipfiles)
+    elif carried is None:
         found.append("no ZIPFILE/UPDATE resource in language 1041 (has: %s)"
                      % sorted(map(str, carried_all)))
     elif carried != package:
@@ -91,6 +99,11 @@ def problems(exe, package, machine, version):
     if fixed is None or (fixed.FileVersionMS, fixed.FileVersionLS) != (
             numbers[0] << 16 | numbers[1], numbers[2] << 16):
         found.append("the fixed file version is not %s.0" % version)
+    if package is None:
+        if "PackageSHA256" in strings:
+            found.append("the stub names a package: PackageSHA256 is %r"
+                         % strings["PackageSHA256"])
+        return found
     digest = hashlib.sha256(package).hexdigest()
     if strings.get("PackageSHA256") != digest:
         found.append("PackageSHA256 is %r, the package's SHA-256 is %s"
@@ -101,18 +114,24 @@ def problems(exe, package, machine, version):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
-    parser.add_argument("--package", required=True)
+    what = parser.add_mutually_exclusive_group(required=True)
+    what.add_argument("--package")
+    what.add_argument("--stub", action="store_true")
     parser.add_argument("--version", required=True)
     parser.add_argument("--machine", choices=sorted(MACHINES), default="i386")
     args = parser.parse_args()
-    with open(args.package, "rb") as f:
-        package = f.read()
+    package = None
+    if args.package:
+        with open(args.package, "rb") as f:
+            package = f.read()
     try:
         exe = pefile.PE(args.exe)
         found = problems(exe, package, args.machine, args.version)
     except (pefile.PEFormatError, ValueError, IndexError, AttributeError) as error:
         found = ["not a readable PE file: %s" % error]
-    print("%s: %d bytes, package %d bytes" % (args.exe, os.path.getsize(args.exe), len(package)))
+    print("%s: %d bytes, %s" % (args.exe, os.path.getsize(args.exe),
+                                 "no package" if package is None else
+                                 "package %d bytes" % len(package)))
     for message in found:
         print("FAIL: " + message)
     if found:

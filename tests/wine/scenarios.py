@@ -167,12 +167,14 @@ def bad_package(ctx):
         ctx.checks.equal(after, before, "the key disk apart from the obsolete files")
 
 
-def missing_package(ctx):
-    """No package resource at all: failure box, the key disk untouched (obsolete files too)."""
-    with ctx.sandbox("nopkg") as sandbox:
+def missing_package(ctx, stub=False):
+    """No package resource at all: failure box, the key disk untouched (obsolete files too).
+    `stub`: the built stub (ZarpoUpdate-stub.exe), as shipped for stamping, instead of the
+    updater with its package taken out."""
+    with ctx.sandbox("stub" if stub else "nopkg") as sandbox:
         zarpo = make_zarpo(sandbox.map_drive("e", "floppy"))
         ctx.plant(zarpo, old_release())
-        updater = ctx.swapped_updater(sandbox, None)
+        updater = ctx.stub if stub else ctx.swapped_updater(sandbox, None)
         before = snapshot(zarpo)
         ctx.check_exit(ctx.update(sandbox, ["yes"], 2, updater))
         ctx.check_boxes(sandbox, [confirm_box("E", IDYES), FAILED_BOX])
@@ -380,6 +382,7 @@ SCENARIOS = {
     "two-key-disks": two_key_disks,
     "bad-package": bad_package,
     "missing-package": missing_package,
+    "stub-started": lambda ctx: missing_package(ctx, stub=True),
     "failed-write": failed_write,
     "setup-yes": lambda ctx: setup_started(ctx, "yes"),
     "setup-no": lambda ctx: setup_started(ctx, "no"),

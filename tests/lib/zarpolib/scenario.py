@@ -69,6 +69,7 @@ class Context:
         self.source = args.source
         self.template = args.template
         self.updater = os.path.join(args.build, "ZarpoUpdate.exe")
+        self.stub = os.path.join(args.build, "ZarpoUpdate-stub.exe")
         with open(os.path.join(args.build, "package.bin"), "rb") as f:
             self.sample_package = f.read()
         self.sample = zarpo_format.read_package(self.sample_package)
