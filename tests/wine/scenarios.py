@@ -394,7 +394,9 @@ SCENARIOS = {
 }
 
 
-def main():
+def main(table=SCENARIOS):
+    """Runs one scenario of `table` (or makes or removes the prefix template) as the command
+    line says; shipping.py runs its own table through it."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--build")
@@ -406,10 +408,10 @@ def main():
     parser.add_argument("--time-scale", type=float, default=1.0)
     parser.add_argument("--make-template", action="store_true")
     parser.add_argument("--remove-template", action="store_true")
-    parser.add_argument("--scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--scenario", choices=sorted(table))
     args = parser.parse_args()
     if args.list:
-        print("\n".join(SCENARIOS))
+        print("\n".join(table))
         return 0
     wine.configure(args)
 
@@ -432,7 +434,7 @@ def main():
                   % args.template)
             return 1
         ctx = Context(args)
-        SCENARIOS[args.scenario](ctx)
+        table[args.scenario](ctx)
     except wine.Failure as failure:
         print("FAIL: %s: %s" % (args.scenario, failure))
         return 1
