@@ -210,8 +210,10 @@ def stamp_and_sign(ctx, sandbox, packers, package):
     for i in range(2):
         path = os.path.join(sandbox.root, "stamped-%d" % i, "ZarpoUpdate.exe")
         os.makedirs(os.path.dirname(path))
-        must("stamp", packers.windows("stamp", "--stub", ctx.stub, "--package", package,
-                                      "--version", VERSION, "--output", path))
+        out, _ = must("stamp", packers.windows("stamp", "--stub", ctx.stub, "--package",
+                                               package, "--version", VERSION, "--output", path))
+        if not os.path.isfile(path):
+            raise wine.Failure("stamp exited 0 and wrote no %s; it said:\n%s" % (path, out))
         with open(path, "rb") as f:
             stamped.append(f.read())
     ctx.checks.true(stamped[0] == stamped[1], "stamping twice gave different bytes")
