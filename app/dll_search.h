@@ -1,5 +1,6 @@
 // Where the system may look for the DLLs it loads by name on the program's behalf: only in its
-// own folder, never beside the program. Called first thing by the updater and by DebugMonitor.
+// own folder, never beside the program. Called first thing by the updater, DebugMonitor
+// and zarpo-pack.
 #pragma once
 
 // Restricts the search for DLLs loaded by name (by the system DLLs behind the message boxes,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dll_search.h"
 #include "release/cmd/commands.h"
 #include "release/options.h"
 #include "release/system.h"
@@ -95,6 +96,9 @@ static const Command Commands[] = {
 };
 
 int main(int argc, char** argv) {
+  // zarpo-pack.exe is downloaded and run like the updater: no DLL it loads by name may come
+  // from its own folder.
+  RestrictDllSearch();
   std::vector<std::string> args = ProgramArguments(argc, argv);
   if (args.empty()) return UsageError("no command");
   for (const std::string& arg : args) {

@@ -55,15 +55,12 @@ void Compress(uint32_t state[8], const unsigned char block[64]) {
 std::string Sha256Hex(const std::string& bytes) {
   uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  size_t whole = bytes.size() / 64 * 64;
+  size_t rest = bytes.size() % 64, whole = bytes.size() - rest;
   for (size_t at = 0; at < whole; at += 64) {
     Compress(state, reinterpret_cast<const unsigned char*>(bytes.data()) + at);
   }
   // The rest, a 1 bit, zeros, and the length in bits: one or two more blocks.
   unsigned char tail[128] = {0};
-  // Spelled as a remainder so that GCC at -O3 sees it is below 64; bytes.size() - whole, the
-  // same value, draws a warning that tail[rest] may lie past the end.
-  size_t rest = bytes.size() % 64;
   for (size_t i = 0; i < rest; i++) tail[i] = (unsigned char)bytes[whole + i];
   tail[rest] = 0x80;
   size_t blocks = rest < 56 ? 1 : 2;
