@@ -121,14 +121,14 @@ def described(entries):
 
 def entry_table(packages):
     """The packages' entries, one line each, for the test's output: {side: entries}."""
-    lines = ["%-7s %-36s %-10s %-19s %6s  %s" % ("packed", "name (code page 932)", "attributes",
-                                                  "last write (UTC)", "size", "SHA-256")]
+    lines = ["%-7s  %-10s  %-19s  %6s  %-16s  %s" % ("packed", "attributes", "last write (UTC)",
+                                                    "size", "SHA-256", "name: code page 932")]
     for side, entries in packages.items():
         for name, attributes, last_write, size, digest in described(entries):
             seconds = (last_write - zarpo_format.EPOCH_AS_FILETIME) // 10_000_000
-            lines.append("%-7s %-36s 0x%02X       %-19s %6d  %s" % (
-                side, name.hex(" "), attributes,
-                time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(seconds)), size, digest[:16]))
+            lines.append("%-7s  0x%02X        %-19s  %6d  %-16s  %s: %s" % (
+                side, attributes, time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(seconds)),
+                size, digest[:16], name.decode("cp932"), name.hex(" ")))
     return "\n".join(lines)
 
 
