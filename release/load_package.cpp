@@ -33,6 +33,16 @@ bool LoadPackageFile(const std::string& path, std::string* package, ProgramInfo*
   return true;
 }
 
+std::string PackageProblem(const std::string& file, const ProgramInfo& info, bool isProgram) {
+  std::string reason = Diagnose(file, true);
+  if (reason.empty() && isProgram && !info.packageDigest.empty() &&
+      info.packageDigest != Sha256Hex(file)) {
+    reason = "the version resource names the package " + info.packageDigest +
+             ", the program carries " + Sha256Hex(file);
+  }
+  return reason;
+}
+
 bool ReadEntries(const std::string& path, const std::string& file,
                  std::vector<PackEntry>* entries) {
   std::string reason = Diagnose(file);

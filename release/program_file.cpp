@@ -181,6 +181,17 @@ bool ReadProgramFile(const std::string& bytes, std::string* package, ProgramInfo
   return true;
 }
 
+bool ReadProgramVersion(const std::string& bytes, std::string* block, std::string* error) {
+  Reader r{bytes};
+  Image image;
+  if (!ReadImage(&r, &image, error)) return false;
+  if (!FindResource(&r, image, "", RtVersion, "", 1, block)) {
+    *error = "the program has no version resource";
+    return false;
+  }
+  return true;
+}
+
 std::string Sha256Hex(const std::string& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
