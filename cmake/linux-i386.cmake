@@ -9,7 +9,7 @@ set(CMAKE_C_FLAGS_INIT "-m32")
 set(CMAKE_CXX_FLAGS_INIT "-m32")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
-# The 32-bit libraries: zlib from lib32z1-dev in /usr/lib32, ICU and OpenSSL from Debian's i386
+# The 32-bit libraries: zlib from lib32z1-dev in /usr/lib32, ICU from Debian's i386
 # packages (multiarch) in /usr/lib/i386-linux-gnu. Nothing of the 64-bit ones.
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 set(CMAKE_LIBRARY_PATH /usr/lib32 /usr/lib/i386-linux-gnu)

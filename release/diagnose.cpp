@@ -6,9 +6,9 @@
 
 #include <zlib.h>
 
-#include "host/host.h"
 #include "package/package.h"
 #include "release/release_check.h"
+#include "release/system.h"
 
 std::string Hex(uint32_t value) {
   char text[16];
@@ -16,13 +16,12 @@ std::string Hex(uint32_t value) {
   return text;
 }
 
-std::string PrintableName(const char* ansi) {
-  char utf8[MAX_PATH * 4];
-  if (HostAnsiToUtf8(ansi, utf8, sizeof utf8)) return utf8;
+std::string PrintableName(const std::string& ansi) {
+  std::string utf8;
+  if (CodePage932ToUtf8(ansi, &utf8)) return utf8;
   // Not valid code page 932: show the bytes.
   std::string out;
-  for (const char* at = ansi; *at; at++) {
-    unsigned char c = (unsigned char)*at;
+  for (unsigned char c : ansi) {
     char text[8];
     if (c >= 0x20 && c < 0x7F) snprintf(text, sizeof text, "%c", c);
     else snprintf(text, sizeof text, "\\x%02X", c);
@@ -34,11 +33,8 @@ std::string PrintableName(const char* ansi) {
 // Why an entry of a package would go wrong on a key disk, or "": the release checks the packer
 // makes on a manifest, made on what a package holds.
 static std::string EntryProblem(const Entry& entry, NameSet* names) {
-  char utf8[MAX_PATH * 4];
-  std::string ansi(entry.Name, entry.Header.NameLength);
-  if (ansi.find('\0') != std::string::npos || !HostAnsiToUtf8(entry.Name, utf8, sizeof utf8)) {
-    return "the name is not valid code page 932 text";
-  }
+  std::string ansi(entry.Name, entry.Header.NameLength), utf8;
+  if (!CodePage932ToUtf8(ansi, &utf8)) return "the name is not valid code page 932 text";
   uint64_t time = (uint64_t)entry.Header.LastWrite.dwHighDateTime << 32 |
                   entry.Header.LastWrite.dwLowDateTime;
   std::string problem = NameProblem(utf8, ansi);
@@ -107,8 +103,8 @@ std::string Diagnose(const std::string& file, bool checkEntries) {
       count++;
       std::string problem = checkEntries ? EntryProblem(entry, &names) : "";
       if (!problem.empty()) {
-        reason = "entry " + std::to_string(count) + " (" + PrintableName(entry.Name) +
-                 "): " + problem;
+        reason = "entry " + std::to_string(count) + " (" +
+                 PrintableName(std::string(entry.Name, entry.Header.NameLength)) + "): " + problem;
       }
     }
     if (reason.empty() && walk.Broken) {

@@ -13,4 +13,4 @@ std::string Diagnose(const std::string& file, bool checkEntries = false);
 // "0x" and eight upper-case hex digits.
 std::string Hex(uint32_t value);
 // A code page 932 name in UTF-8, or its bytes escaped when it is not valid code page 932.
-std::string PrintableName(const char* ansi);
+std::string PrintableName(const std::string& ansi);

@@ -8,7 +8,7 @@
 #include "release/package_writer.h"
 
 // Writes every entry below `folder` (made when missing; it must be empty) with its contents,
-// last-write time, attributes in user.DOSATTRIB and read-only in the mode; the exit code (0, or
+// last-write time and attributes (WriteReleaseFile, system.h); the exit code (0, or
 // 1 with the reasons printed). An entry the updater would not install under its name (one that
 // would leave the folder, for one) is never written.
 int ExtractEntries(const std::vector<PackEntry>& entries, const std::string& folder);

@@ -8,7 +8,8 @@
 
 #include "package/package.h"
 #include "release/diagnose.h"
-#include "release/files.h"
+#include "release/sha256.h"
+#include "release/system.h"
 
 bool LoadPackageFile(const std::string& path, std::string* package, ProgramInfo* info,
                      bool* isProgram, bool* missing) {

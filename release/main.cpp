@@ -10,6 +10,7 @@
 
 #include "release/cmd/commands.h"
 #include "release/options.h"
+#include "release/system.h"
 
 static const char Usage[] =
     "usage:\n"
@@ -24,7 +25,8 @@ static const char Usage[] =
     "  zarpo-pack --help | --version\n"
     "\n"
     "FILE, OLD and NEW are package files or built updaters (ZarpoUpdate.exe, PE32 or PE32+),\n"
-    "whose ZIPFILE/UPDATE resource is read.\n"
+    "whose ZIPFILE/UPDATE resource is read. Paths may hold any character the system allows;\n"
+    "manifests are UTF-8.\n"
     "\n"
     "pack    writes the package of the files the manifest names, read from DIR, in manifest\n"
     "        order, compressed at zlib level 9; reads it back and compares before it replaces\n"
@@ -32,10 +34,11 @@ static const char Usage[] =
     "        is reported at once (up to 20), as FILE:LINE: message.\n"
     "scan    writes a manifest of every file below DIR (standard output without --output):\n"
     "        the files of a folder before its sub-folders, each in byte order of the code\n"
-    "        page 932 names; attributes from user.DOSATTRIB where a file has it (the text\n"
-    "        0x27 of Wine and older Samba, or Samba's binary forms, versions 1 to 5), else 0x20\n"
-    "        and read-only from the mode; the last-write time brought down to an even second.\n"
-    "        Files that cannot be packed are named on standard error and left out. A\n"
+    "        page 932 names; the last-write time brought down to an even second. Files that\n"
+    "        cannot be packed are named on standard error and left out, among them every name\n"
+    "        code page 932 cannot spell exactly. Attributes: on Windows the file's own; on Linux\n"
+    "        from user.DOSATTRIB where a file has it (the text 0x27 of Wine and older Samba, or\n"
+    "        Samba's binary forms, versions 1 to 5), else 0x20 and read-only from the mode. A\n"
     "        user.DOSATTRIB that cannot be read is named there too, and nothing is written\n"
     "        (exit 1); --keep-going writes the manifest with 0x20 and read-only from the mode\n"
     "        for those files.\n"
@@ -43,8 +46,9 @@ static const char Usage[] =
     "        first its version and the SHA-256 of the package it carries.\n"
     "verify  prints \"good\", or the reason the updater would refuse the package or one of its\n"
     "        entries would go wrong on a key disk (exit 1): the checks pack makes on a manifest.\n"
-    "extract writes every entry below DIR (new or empty) with its last-write time, its\n"
-    "        attributes in user.DOSATTRIB and read-only in the mode, as scan reads them back.\n"
+    "extract writes every entry below DIR (new or empty) with its last-write time and its\n"
+    "        attributes (on Linux in user.DOSATTRIB and read-only in the mode), as scan reads\n"
+    "        them back.\n"
     "diff    lists the entries NEW adds, removes and changes against OLD, and flags each one\n"
     "        whose contents changed while size, attributes and DOS time stayed the same\n"
     "        (NEVER DELIVERED: the updater takes such a file on a key disk that holds OLD for\n"
@@ -101,7 +105,7 @@ static const Command Commands[] = {
 };
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = ProgramArguments(argc, argv);
   if (args.empty()) return UsageError("no command");
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {

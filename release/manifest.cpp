@@ -3,8 +3,9 @@
 
 #include <stdio.h>
 
-#include "host/host.h"
+#include "host/calendar.h"
 #include "release/release_check.h"
+#include "release/system.h"
 
 static const uint64_t TicksPerSecond = 10000000;
 // Seconds from 1601-01-01 to 1970-01-01.
@@ -157,12 +158,11 @@ static std::string SpellingProblem(const std::string& name) {
 std::string CheckEntryName(ManifestEntry* entry, NameSet* names) {
   std::string problem = SpellingProblem(entry->name);
   if (!problem.empty()) return problem + (entry->name.empty() ? "" : ": " + entry->name);
-  std::string ansi(entry->name.size() * 2 + 1, '\0');
-  if (!HostUtf8ToAnsi(entry->name.c_str(), &ansi[0], ansi.size())) {
+  std::string ansi;
+  if (!Utf8ToCodePage932(entry->name, &ansi)) {
     return "the name is not valid UTF-8 or has a character that code page 932 lacks: " +
            entry->name;
   }
-  ansi.resize(ansi.find('\0'));
   if (ansi.size() > LongestPackageName) {
     return "the name is " + std::to_string(ansi.size()) + " bytes in code page 932; at most " +
            std::to_string(LongestPackageName) + " fit below the product folder";

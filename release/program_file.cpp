@@ -2,7 +2,6 @@
 // taken from the file is checked against its size before it is used.
 #include "release/program_file.h"
 
-#include <openssl/evp.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -192,15 +191,3 @@ bool ReadProgramVersion(const std::string& bytes, std::string* block, std::strin
   return true;
 }
 
-std::string Sha256Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-  std::string text;
-  for (unsigned int i = 0; i < length; i++) {
-    char hex[3];
-    snprintf(hex, sizeof hex, "%02x", digest[i]);
-    text += hex;
-  }
-  return text;
-}

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "release/sha256.h"
+
 // Whether the bytes begin like a Windows program ("MZ").
 bool IsProgramFile(const std::string& bytes);
 
@@ -22,5 +24,3 @@ bool ReadProgramFile(const std::string& bytes, std::string* package, ProgramInfo
 // `error` set when the bytes are not a PE file this reader understands or carry no such resource.
 bool ReadProgramVersion(const std::string& bytes, std::string* block, std::string* error);
 
-// The SHA-256 of `bytes` in lower-case hexadecimal.
-std::string Sha256Hex(const std::string& bytes);

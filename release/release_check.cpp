@@ -2,8 +2,6 @@
 #include "release/release_check.h"
 
 #include <stdio.h>
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <vector>
 
@@ -16,20 +14,59 @@ namespace {
 const uint64_t FirstDosTime = 119600064000000000ull;
 const uint64_t EndOfDosTimes = 159992928000000000ull;
 
+// The lowercase letters code page 932 can spell, with their simple uppercase mappings: the
+// last character of each range and how far below it its capital lies. A name reaches the
+// comparisons only once code page 932 spells it, so no other character needs folding; the
+// tests hold the table against ICU's mapping of every character code page 932 has.
+struct CaseRange {
+  uint32_t first, last, below;
+};
+const CaseRange Lowercase[] = {
+    {0x0061, 0x007A, 32},  // a-z
+    {0x03B1, 0x03C1, 32},  // Greek alpha to rho (final sigma is not in code page 932)
+    {0x03C3, 0x03C9, 32},  // Greek sigma to omega
+    {0x0430, 0x044F, 32},  // Cyrillic a to ya
+    {0x0451, 0x0451, 80},  // Cyrillic io
+    {0x2170, 0x2179, 16},  // small Roman numerals one to ten
+    {0xFF41, 0xFF5A, 32},  // full-width a-z
+};
+
+uint32_t Upper(uint32_t c) {
+  for (const CaseRange& range : Lowercase) {
+    if (c >= range.first && c <= range.last) return c - range.below;
+  }
+  return c;
+}
+
 // The name upper-cased as Windows compares names: each character by its simple uppercase
-// mapping.
+// mapping. Bytes that are not UTF-8 of at most three bytes are kept as they are.
 std::string FoldCase(const std::string& name) {
   std::string out;
-  const uint8_t* text = reinterpret_cast<const uint8_t*>(name.data());
-  int32_t length = static_cast<int32_t>(name.size());
-  for (int32_t at = 0; at < length;) {
-    UChar32 c;
-    U8_NEXT(text, at, length, c);
-    if (c < 0) c = 0xFFFD;
-    uint8_t bytes[U8_MAX_LENGTH];
-    int32_t n = 0;
-    U8_APPEND_UNSAFE(bytes, n, u_toupper(c));  // room for any code point
-    out.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(n));
+  for (size_t at = 0; at < name.size();) {
+    unsigned char lead = (unsigned char)name[at];
+    size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 0;
+    uint32_t c = length == 1 ? lead : length == 2 ? lead & 0x1Fu : lead & 0x0Fu;
+    for (size_t i = 1; i < length; i++) {
+      unsigned char next = at + i < name.size() ? (unsigned char)name[at + i] : 0;
+      if ((next & 0xC0) != 0x80) length = 0;
+      c = c << 6 | (next & 0x3Fu);
+    }
+    if (length == 0) {
+      out += name[at++];
+      continue;
+    }
+    c = Upper(c);
+    if (length == 1) {
+      out += (char)c;
+    } else if (length == 2) {
+      out += (char)(0xC0 | c >> 6);
+      out += (char)(0x80 | (c & 0x3F));
+    } else {
+      out += (char)(0xE0 | c >> 12);
+      out += (char)(0x80 | (c >> 6 & 0x3F));
+      out += (char)(0x80 | (c & 0x3F));
+    }
+    at += length;
   }
   return out;
 }
@@ -114,7 +151,7 @@ std::string AttributesProblem(uint32_t attributes) {
   }
   if (!IsInstallableAttributes(attributes)) {
     char extra[16];
-    snprintf(extra, sizeof extra, "0x%X", attributes & ~InstallableAttributes);
+    snprintf(extra, sizeof extra, "0x%X", (unsigned)(attributes & ~InstallableAttributes));
     return std::string("attributes ") + value + " have bits that are not file attributes (" +
            extra + "); a file can have only 0x31A7";
   }

@@ -1,21 +1,14 @@
 // The packer's scan of a release folder; see scan.h.
 #include "release/scan.h"
 
-#include <dirent.h>
-#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <sys/xattr.h>
 
 #include <algorithm>
 
-#include "host/host.h"
-#include "release/dos_attrib.h"
 #include "release/manifest.h"
 #include "release/release_check.h"
+#include "release/system.h"
 
 namespace {
 
@@ -32,71 +25,36 @@ struct Scan {
   NameSet names;
 };
 
-// The attributes the file has: user.DOSATTRIB where it holds them (as this project's layer,
-// Wine and Samba keep them), else ARCHIVE; READONLY added when the mode has no write bit.
-// Returns "" or why the extended attribute is there but cannot be read; the attributes are
-// then taken as if it were not there.
-std::string AttributesOf(const std::string& path, const struct stat& st, uint32_t* attributes) {
-  uint32_t value = 0x20;
-  std::string problem;
-  unsigned char bytes[LongestDosAttrib];
-  ssize_t n = lgetxattr(path.c_str(), "user.DOSATTRIB", bytes, sizeof bytes);
-  if (n >= 0) {
-    uint32_t decoded = 0;
-    if (DecodeDosAttrib(bytes, (size_t)n, &decoded, &problem)) value = decoded;
-  } else if (errno == ERANGE) {
-    problem = "user.DOSATTRIB is longer than " + std::to_string(sizeof bytes) +
-              " bytes, which no form of it is";
-  } else if (errno != ENODATA && errno != ENOTSUP) {
-    // ENODATA: the file has none; ENOTSUP: the file system keeps no extended attributes.
-    problem = std::string("user.DOSATTRIB cannot be read: ") + strerror(errno);
-  }
-  if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) value |= 0x01;
-  // NORMAL means "no other bit"; a file that has none reads back as ARCHIVE once written.
-  value &= ~0x80u;
-  *attributes = value ? value : 0x20;
-  return problem;
-}
-
 void LeaveOut(Scan* scan, const std::string& relative, const std::string& reason) {
   scan->leftOut->push_back(relative + ": " + reason);
 }
 
 bool ScanFolder(Scan* scan, const std::string& relative, std::string* error) {
   std::string folder = scan->root + (relative.empty() ? "" : "/" + relative);
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) {
+  std::vector<FolderItem> items;
+  std::string unlisted;
+  if (!ListFolder(folder, &items, &unlisted)) {
     if (relative.empty()) {
-      *error = "cannot read " + folder + ": " + strerror(errno);
+      *error = "cannot read " + folder + ": " + unlisted;
       return false;
     }
-    LeaveOut(scan, relative, std::string("cannot read the folder: ") + strerror(errno));
+    LeaveOut(scan, relative, "cannot read the folder: " + unlisted);
     return true;
   }
   std::vector<Item> files, folders;
-  while (struct dirent* d = readdir(dir)) {
-    std::string name = d->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = folder + "/" + name;
-    std::string shown = relative.empty() ? name : relative + "/" + name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
-      LeaveOut(scan, shown, strerror(errno));
+  for (const FolderItem& item : items) {
+    std::string shown = relative.empty() ? item.name : relative + "/" + item.name;
+    if (item.kind == ItemOther) {
+      LeaveOut(scan, shown, item.why);
       continue;
     }
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-      LeaveOut(scan, shown, S_ISLNK(st.st_mode) ? "a symbolic link" : "not a regular file");
-      continue;
-    }
-    std::string ansi(name.size() * 2 + 1, '\0');
-    if (!HostUtf8ToAnsi(name.c_str(), &ansi[0], ansi.size())) {
+    std::string ansi;
+    if (!Utf8ToCodePage932(item.name, &ansi)) {
       LeaveOut(scan, shown, "the name has a character that code page 932 lacks");
       continue;
     }
-    ansi.resize(ansi.find('\0'));
-    (S_ISDIR(st.st_mode) ? folders : files).push_back({ansi, name});
+    (item.kind == ItemFolder ? folders : files).push_back({ansi, item.name});
   }
-  closedir(dir);
   auto byAnsi = [](const Item& a, const Item& b) { return a.ansi < b.ansi; };
   std::sort(files.begin(), files.end(), byAnsi);
   std::sort(folders.begin(), folders.end(), byAnsi);
@@ -104,23 +62,22 @@ bool ScanFolder(Scan* scan, const std::string& relative, std::string* error) {
   for (const Item& file : files) {
     std::string shown = relative.empty() ? file.utf8 : relative + "/" + file.utf8;
     std::string path = scan->root + "/" + shown;
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-      LeaveOut(scan, shown, strerror(errno));
+    FileFacts facts;
+    std::string reason;
+    if (!ReadFileFacts(path, &facts, &reason)) {
+      LeaveOut(scan, shown, reason);
       continue;
     }
     ManifestEntry entry;
     entry.line = 0;
     entry.name = shown;
     std::replace(entry.name.begin(), entry.name.end(), '/', '\\');
-    std::string unreadable = AttributesOf(path, st, &entry.attributes);
-    uint64_t time = 0;
+    entry.attributes = facts.attributes;
+    uint64_t time = facts.lastWrite;
     std::string problem = AttributesProblem(entry.attributes);
-    if (problem.empty() && !FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, &time)) {
-      problem = "last written before 1601";
-    }
+    if (problem.empty() && !facts.timeKnown) problem = "last written before 1601";
     if (problem.empty()) problem = TimeProblem(RoundDownToEvenSecond(time));
-    if (problem.empty() && (uint64_t)st.st_size > UINT32_MAX) problem = "4 GB or larger";
+    if (problem.empty() && facts.size > UINT32_MAX) problem = "4 GB or larger";
     // The name is taken into the set only when it passes every check, so a file left out
     // never blocks a later one.
     if (problem.empty()) problem = CheckEntryName(&entry, &scan->names);
@@ -128,9 +85,9 @@ bool ScanFolder(Scan* scan, const std::string& relative, std::string* error) {
       LeaveOut(scan, shown, problem);
       continue;
     }
-    if (!unreadable.empty()) {
-      scan->unreadable->push_back(shown + ": " + unreadable);
-      scan->manifest += "# " + entry.name + ": " + unreadable + "; taken as if it had none\n";
+    if (!facts.unreadable.empty()) {
+      scan->unreadable->push_back(shown + ": " + facts.unreadable);
+      scan->manifest += "# " + entry.name + ": " + facts.unreadable + "; taken as if it had none\n";
     }
     char attributes[16];
     snprintf(attributes, sizeof attributes, "0x%02X", entry.attributes);

@@ -10,22 +10,22 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libicu-dev libssl-dev libgtest-dev googletest
+  zlib1g-dev libicu-dev libgtest-dev googletest
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
   clang libclang-rt-14-dev clang-format
   wine64 xvfb xauth x11-utils x11-apps locales
   fonts-ipafont-gothic
   attr file python3 python3-pefile strace osslsigncode openssl
   python3-matplotlib pigz zip unzip libarchive-tools 7zip
-  gcc-multilib g++-multilib lib32z1-dev libicu-dev:i386 libssl-dev:i386 qemu-user
+  gcc-multilib g++-multilib lib32z1-dev libicu-dev:i386 qemu-user
   qemu-system-x86 mmdebstrap e2fsprogs dosfstools mtools exfatprogs
 )
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-# The 32-bit Linux build (host32) links the i386 builds of ICU and OpenSSL (multiarch); the
-# package lists for i386 come with the update below.
+# The 32-bit Linux build (host32) links the i386 build of ICU (multiarch), which its tests hold
+# the packer's case folding against; the package lists for i386 come with the update below.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi

@@ -33,7 +33,7 @@ static int List(const std::string& path) {
   for (const PackEntry& entry : entries) {
     printf("%-10s  %-28s  %10zu  %s\n", Hex(entry.attributes).c_str(),
            FormatUtcTime(entry.lastWrite).c_str(), entry.data.size(),
-           PrintableName(entry.name.c_str()).c_str());
+           PrintableName(entry.name).c_str());
     unpacked += EntryHeaderSize + entry.name.size() + entry.data.size();
   }
   printf("%zu entries, %llu bytes unpacked, %zu bytes stored\n", entries.size(),

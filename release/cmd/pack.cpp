@@ -1,15 +1,9 @@
 // zarpo-pack pack: makes the package of a release folder from its manifest.
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,11 +12,11 @@
 #include "package/package.h"
 #include "release/cmd/commands.h"
 #include "release/diagnose.h"
-#include "release/files.h"
 #include "release/manifest.h"
 #include "release/options.h"
 #include "release/package_writer.h"
 #include "release/release_check.h"
+#include "release/system.h"
 
 // The package read back as the updater reads it must hold exactly the entries given.
 static std::string ReadBackProblem(const std::string& file, const std::vector<PackEntry>& entries) {
@@ -57,6 +51,22 @@ static std::string ReadBackProblem(const std::string& file, const std::vector<Pa
   return reason;
 }
 
+// Every file below `root`/`relative` whose relative name is not in `named`.
+static void ListFilesLeftOut(const std::string& root, const std::string& relative,
+                             const std::set<std::string>& named, std::vector<std::string>* left) {
+  std::vector<FolderItem> items;
+  std::string error;
+  if (!ListFolder(relative.empty() ? root : root + "/" + relative, &items, &error)) return;
+  for (const FolderItem& item : items) {
+    std::string name = relative.empty() ? item.name : relative + "/" + item.name;
+    if (item.kind == ItemFolder) {
+      ListFilesLeftOut(root, name, named, left);
+    } else if (!named.count(name)) {
+      left->push_back(name);
+    }
+  }
+}
+
 // A file below the release folder that no line names is most likely a module someone forgot
 // to add: each is named on standard error, and the package is made all the same.
 static void WarnOfFilesLeftOut(const std::string& root, const std::vector<ManifestEntry>& lines) {
@@ -68,14 +78,8 @@ static void WarnOfFilesLeftOut(const std::string& root, const std::vector<Manife
     }
     named.insert(relative);
   }
-  std::error_code error;
   std::vector<std::string> left;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_directory(error)) continue;
-    std::string relative = std::filesystem::relative(it->path(), root, error).generic_string();
-    if (!named.count(relative)) left.push_back(relative);
-  }
+  ListFilesLeftOut(root, "", named, &left);
   std::sort(left.begin(), left.end());
   for (const std::string& relative : left) {
     fprintf(stderr, "zarpo-pack: warning: %s/%s is not in the manifest and is left out\n",
@@ -109,12 +113,12 @@ static int Pack(const std::string& root, const std::string& manifestPath, const 
       return 0;
     };
     if (problems.size() >= MostManifestProblems) break;
-    struct stat info;
-    if (stat(hostPath.c_str(), &info) != 0) {
-      fail("cannot read " + hostPath + ": " + strerror(errno));
+    FileFacts facts;
+    if (!ReadFileFacts(hostPath, &facts, &error)) {
+      fail("cannot read " + hostPath + ": " + error);
       continue;
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (facts.kind != ItemFile) {
       fail(hostPath + " is not a regular file");
       continue;
     }
@@ -131,7 +135,9 @@ static int Pack(const std::string& root, const std::string& manifestPath, const 
     }
     if (line.hasTime) {
       entry.lastWrite = line.lastWrite;
-    } else if (!FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec, &entry.lastWrite)) {
+    } else if (facts.timeKnown) {
+      entry.lastWrite = facts.lastWrite;
+    } else {
       fail(hostPath + " was last written before 1601");
       continue;
     }
@@ -161,7 +167,7 @@ static int Pack(const std::string& root, const std::string& manifestPath, const 
 
   // Written under a temporary name and renamed only once it reads back right, so a failed run
   // never leaves a package behind, nor destroys the one that was there.
-  std::string temporary = output + ".tmp." + std::to_string(getpid());
+  std::string temporary = output + ".tmp." + std::to_string(ProcessNumber());
   std::string written;
   bool ok = WriteWholeFile(temporary, package, &error) &&
             ReadWholeFile(temporary, &written, &error);
@@ -172,12 +178,9 @@ static int Pack(const std::string& root, const std::string& manifestPath, const 
       ok = false;
     }
   }
-  if (ok && rename(temporary.c_str(), output.c_str()) != 0) {
-    error = "cannot rename " + temporary + " to " + output + ": " + strerror(errno);
-    ok = false;
-  }
+  ok = ok && ReplaceFileWith(temporary, output, &error);
   if (!ok) {
-    unlink(temporary.c_str());
+    RemoveFile(temporary);
     fprintf(stderr, "zarpo-pack: %s\n", error.c_str());
     return 1;
   }

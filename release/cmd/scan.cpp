@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "release/cmd/commands.h"
-#include "release/files.h"
 #include "release/options.h"
 #include "release/scan.h"
+#include "release/system.h"
 
 static int Scan(const std::string& root, const std::string& output, bool keepGoing) {
   std::string manifest, error;

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "release/cmd/commands.h"
-#include "release/files.h"
 #include "release/load_package.h"
 #include "release/options.h"
 #include "release/pe_image.h"
 #include "release/program_file.h"
 #include "release/program_resources.h"
+#include "release/sha256.h"
+#include "release/system.h"
 #include "release/version_info.h"
 
 namespace {
@@ -80,7 +81,7 @@ bool Stamp(const Request& request, const uint16_t numbers[3]) {
   if (!StampedVersion(request, stub, digest, &block)) return false;
 
   // Made in full next to OUT, which is replaced only by a program that reads back right.
-  const std::string temporary = request.output + ".stamp-tmp";
+  const std::string temporary = request.output + ".stamp-" + std::to_string(ProcessNumber());
   std::string made;
   bool good = WriteWholeFile(temporary, stub, &error) &&
               WriteProgramResources(request.stub, temporary, package, block, &error) &&
@@ -90,12 +91,9 @@ bool Stamp(const Request& request, const uint16_t numbers[3]) {
     error = "the program made does not read back as asked: " + error;
     good = false;
   }
-  if (good && rename(temporary.c_str(), request.output.c_str()) != 0) {
-    error = "cannot rename " + temporary + " onto " + request.output;
-    good = false;
-  }
+  if (good && !ReplaceFileWith(temporary, request.output, &error)) good = false;
   if (!good) {
-    remove(temporary.c_str());
+    RemoveFile(temporary);
     return Refuse(request.output + ": " + error + "; left as it was");
   }
   printf("%s: version %s, package %zu bytes, SHA-256 %s\n", request.output.c_str(),

@@ -1,10 +1,16 @@
 // The packer's manifest grammar and its UTC times.
 #include <gtest/gtest.h>
+#include <string.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 #include <string>
 #include <vector>
 
+#include "host/host.h"
 #include "release/manifest.h"
+#include "release/release_check.h"
+#include "release/sha256.h"
 
 namespace {
 
@@ -235,6 +241,50 @@ TEST(PackManifest, EveryProblemIsReportedAtOnce) {
   EXPECT_FALSE(ParseManifest(many, &entries, &problems));
   EXPECT_EQ(problems.size(), MostManifestProblems);
   EXPECT_NE(FormatProblems("r", problems).find("r: stopped after 20 problems"), std::string::npos);
+}
+
+// The packer folds case by a table of its own (the same code on Linux and Windows); for every
+// character code page 932 spells it must agree with ICU's simple uppercase mapping.
+TEST(PackManifest, CaseFoldingAgreesWithIcuOverCodePage932) {
+  int checked = 0;
+  for (int lead = 0x20; lead < 0x100; lead++) {
+    for (int trail = 0; trail < (HostIsLeadByte((unsigned char)lead) ? 0x100 : 1); trail++) {
+      char ansi[3] = {(char)lead, (char)trail, 0};
+      char utf8[16];
+      if (!HostAnsiToUtf8(ansi, utf8, sizeof utf8)) continue;
+      UChar32 c;
+      int32_t at = 0, length = (int32_t)strlen(utf8);
+      U8_NEXT(reinterpret_cast<const uint8_t*>(utf8), at, length, c);
+      uint8_t upper[U8_MAX_LENGTH + 1] = {0};
+      int32_t n = 0;
+      U8_APPEND_UNSAFE(upper, n, u_toupper(c));
+      ASSERT_EQ(FoldedName(utf8), reinterpret_cast<const char*>(upper)) << "U+" << std::hex << c;
+      checked++;
+    }
+  }
+  EXPECT_GT(checked, 7000);
+}
+
+// Lengths about the padding's one- and two-block boundaries.
+TEST(PackDigest, Sha256) {
+  struct {
+    size_t length;
+    const char* digest;
+  } cases[] = {
+      {0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {55, "16fa57a0a3423a715d594516339f36189d6b5f93754a9714fef202616a9fabfe"},
+      {56, "c37b44e5f1b18554b36966f4f8e08bfbf3164c4b6c10374d12d89850892073c5"},
+      {63, "bbba992d2c85af960fb2987a1fd05e0aa82a3db3c740dd8982a9e273b75e36a3"},
+      {64, "66bd4633ed6f71c4ecfa4763bf7ba1c8ec7612de9aa6c0578a7b675207c71e0b"},
+      {119, "a3ed307b730fa77c07531300c6e4a282330011d4d4caf6bb7b63ae05950f4b66"},
+      {1000, "095ecb62e30793ab4b954cd6a0586d0cc91f7ea5b1332694d8da780e98676d78"},
+  };
+  for (const auto& c : cases) {
+    std::string bytes;
+    for (size_t i = 0; i < c.length; i++) bytes += (char)((i * 7 + 1) & 0xFF);
+    EXPECT_EQ(Sha256Hex(bytes), c.digest) << c.length << " bytes";
+  }
+  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace
