@@ -190,4 +190,3 @@ bool ReadProgramVersion(const std::string& bytes, std::string* block, std::strin
   }
   return true;
 }
-
