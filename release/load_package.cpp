@@ -8,6 +8,7 @@
 
 #include "package/package.h"
 #include "release/diagnose.h"
+#include "release/sha256.h"
 #include "release/system.h"
 
 bool LoadPackageFile(const std::string& path, std::string* package, ProgramInfo* info,
@@ -31,6 +32,16 @@ bool LoadPackageFile(const std::string& path, std::string* package, ProgramInfo*
     return false;
   }
   return true;
+}
+
+std::string PackageProblem(const std::string& file, const ProgramInfo& info, bool isProgram) {
+  std::string reason = Diagnose(file, true);
+  if (reason.empty() && isProgram && !info.packageDigest.empty() &&
+      info.packageDigest != Sha256Hex(file)) {
+    reason = "the version resource names the package " + info.packageDigest +
+             ", the program carries " + Sha256Hex(file);
+  }
+  return reason;
 }
 
 bool ReadEntries(const std::string& path, const std::string& file,

@@ -12,6 +12,10 @@
 // false with a message printed (and `missing` set when the file cannot be read at all).
 bool LoadPackageFile(const std::string& path, std::string* package, ProgramInfo* info,
                      bool* isProgram, bool* missing = nullptr);
+// Why `verify` refuses what LoadPackageFile loaded, or "" when it would say "good": the reader's
+// reasons and the entries' checks (Diagnose), and for an updater a version resource naming
+// another package than the one it carries.
+std::string PackageProblem(const std::string& file, const ProgramInfo& info, bool isProgram);
 // The entries of a package the reader takes, copied out; false with the reason printed.
 bool ReadEntries(const std::string& path, const std::string& file, std::vector<PackEntry>* entries);
 

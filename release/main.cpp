@@ -22,6 +22,7 @@ static const char Usage[] =
     "  zarpo-pack extract FILE --output DIR\n"
     "  zarpo-pack diff OLD NEW\n"
     "  zarpo-pack newest-time FILE\n"
+    "  zarpo-pack stamp --stub IN.exe --package FILE --version x.y.z --output OUT.exe\n"
     "  zarpo-pack --help | --version\n"
     "\n"
     "FILE, OLD and NEW are package files or built updaters (ZarpoUpdate.exe, PE32 or PE32+),\n"
@@ -57,6 +58,14 @@ static const char Usage[] =
     "        file). Exit 1 when there is such an entry; 0 otherwise; 2 on errors.\n"
     "newest-time prints the newest last-write time of the entries in seconds since 1970 UTC:\n"
     "        the signing time of a build that carries the package.\n"
+    "stamp   writes OUT.exe: the updater IN.exe (built with or without a package) carrying\n"
+    "        FILE's package as its ZIPFILE/UPDATE resource, and its version resource naming\n"
+    "        version x.y.z and the package's SHA-256, the rest kept; as the build would make\n"
+    "        it, the same input always giving the same bytes. The package is refused as verify\n"
+    "        refuses it. OUT.exe is made next to itself, read back and compared before it is\n"
+    "        replaced; sign it afterwards. Windows only (zarpo-pack.exe): on Linux the build\n"
+    "        embeds the package when it links the updater:\n"
+    "          cmake --preset win32 -DZARPO_PACKAGE=FILE -DZARPO_RELEASE_VERSION=x.y.z\n"
     "\n"
     "Manifest: UTF-8 text, one entry per line, in the order the package stores them:\n"
     "    ATTRIBUTES  NAME  [TIME]\n"
@@ -93,6 +102,7 @@ static const Command Commands[] = {
     {"extract", CmdExtract},
     {"diff", CmdDiff},
     {"newest-time", CmdNewestTime},
+    {"stamp", CmdStamp},
 };
 
 int main(int argc, char** argv) {
@@ -106,10 +116,11 @@ int main(int argc, char** argv) {
       fputs(Usage, stdout);
       return 0;
     }
-    if (arg == "--version") {
-      printf("zarpo-pack %s\n", ZARPO_VERSION);
-      return 0;
-    }
+  }
+  // Only as the first word: stamp's --version names the release.
+  if (args[0] == "--version") {
+    printf("zarpo-pack %s\n", ZARPO_VERSION);
+    return 0;
   }
   try {
     for (const Command& command : Commands) {

@@ -179,3 +179,14 @@ bool ReadProgramFile(const std::string& bytes, std::string* package, ProgramInfo
   if (FindResource(&r, image, "", RtVersion, "", 1, &version)) ReadVersion(version, info);
   return true;
 }
+
+bool ReadProgramVersion(const std::string& bytes, std::string* block, std::string* error) {
+  Reader r{bytes};
+  Image image;
+  if (!ReadImage(&r, &image, error)) return false;
+  if (!FindResource(&r, image, "", RtVersion, "", 1, block)) {
+    *error = "the program has no version resource";
+    return false;
+  }
+  return true;
+}

@@ -19,3 +19,7 @@ struct ProgramInfo {
 // when the bytes are not a PE file this reader understands or carry no package.
 bool ReadProgramFile(const std::string& bytes, std::string* package, ProgramInfo* info,
                      std::string* error);
+
+// The program's version resource (RT_VERSION 1, its first language) as stored. false with
+// `error` set when the bytes are not a PE file this reader understands or carry no such resource.
+bool ReadProgramVersion(const std::string& bytes, std::string* block, std::string* error);

@@ -13,3 +13,4 @@ int CmdVerify(const std::vector<std::string>& args);
 int CmdExtract(const std::vector<std::string>& args);
 int CmdDiff(const std::vector<std::string>& args);
 int CmdNewestTime(const std::vector<std::string>& args);
+int CmdStamp(const std::vector<std::string>& args);

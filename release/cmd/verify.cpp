@@ -5,10 +5,8 @@
 #include <vector>
 
 #include "release/cmd/commands.h"
-#include "release/diagnose.h"
 #include "release/load_package.h"
 #include "release/options.h"
-#include "release/program_file.h"
 
 static int Verify(const std::string& path) {
   std::string file;
@@ -18,12 +16,7 @@ static int Verify(const std::string& path) {
     printf(missing ? "missing\n" : "not an updater with a package\n");
     return 1;
   }
-  std::string reason = Diagnose(file, true);
-  if (reason.empty() && isProgram && !info.packageDigest.empty() &&
-      info.packageDigest != Sha256Hex(file)) {
-    reason = "the version resource names the package " + info.packageDigest +
-             ", the program carries " + Sha256Hex(file);
-  }
+  std::string reason = PackageProblem(file, info, isProgram);
   if (!reason.empty()) {
     printf("%s\n", reason.c_str());
     return 1;
