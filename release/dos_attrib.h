@@ -15,9 +15,10 @@ const size_t LongestDosAttrib = 256;
 //
 // The forms, as Samba defines them (librpc/idl/xattr.idl, xattr_DOSATTRIB, and its hand-written
 // NDR code in librpc/ndr/ndr_xattr.c):
-//   text    "0x" and 1 to 8 hex digits, with or without a closing NUL (Wine, older Samba,
-//           this packer's extract, setfattr -v '"0x21"'); one line feed after the digits is
-//           allowed.
+//   text    "0x" and 1 to 8 hex digits, with or without a closing NUL (older Samba, this
+//           packer's extract, setfattr -v '"0x21"'; Wine writes it with only the hidden and
+//           system bits, and reports archive for every file); one line feed after the digits
+//           is allowed.
 //   binary  NDR, little-endian, each field aligned to its size from the start of the value:
 //           a NUL-terminated ASCII string (the attributes in hex in versions 1 to 3, empty from
 //           version 4 on); uint16 version at the next even offset; the union's own uint16

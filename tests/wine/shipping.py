@@ -10,7 +10,9 @@ wide Win32 calls (helpers/make-release.exe): Japanese names whose second bytes a
 read-only, hidden and system files, a Setup.exe, nested folders, a time between two even
 seconds. The Windows packer scans and packs it, and the Linux packer (host-tools/) does the same
 with the folder as Linux sees it (hidden and system in user.DOSATTRIB, read-only in the mode):
-both packages must hold the same entries, shown as a table, and the manifests the same lines.
+both packages must hold the same entries, shown as a table, and the manifests the same lines,
+but for the archive bit Wine does not keep on Linux; given the Windows manifest, the Linux
+packer makes the Windows package byte for byte.
 Names that code page 932 cannot spell are left out by both scans and refused by both packs. The
 stub stamped with the package twice gives the same bytes, passes the shipped program's checks,
 signed with a throwaway certificate too (tests/exe), installs the release onto an empty key disk
@@ -179,6 +181,15 @@ def pack_both_sides(ctx, sandbox, packers, release, rows):
     ctx.checks.equal(manifest_lines(made["Linux"][0]),
                      manifest_lines(made["Windows"][0], linux_view),
                      "the manifests' lines but comments")
+    # Given the same files and the attributes Windows reports (the Windows manifest), the Linux
+    # packer makes the same package, byte for byte.
+    same = os.path.join(sandbox.root, "Linux-from-Windows-manifest.pkg")
+    must("Linux pack with the Windows manifest",
+         packers.linux("pack", "--root", release, "--manifest", made["Windows"][0],
+                       "--output", same))
+    with open(same, "rb") as f, open(made["Windows"][1], "rb") as g:
+        ctx.checks.true(f.read() == g.read(), "the Linux packer, given the Windows manifest, "
+                        "made another package than the Windows packer")
     return made["Windows"][1], windows
 
 
