@@ -9,23 +9,12 @@
 #include <windows.h>
 
 #include "release/program_resources.h"
+#include "release/windows/wide.h"
 
 namespace {
 
 const WORD Japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);  // 1041
 const LPCWSTR VersionType = MAKEINTRESOURCEW(16);                  // RT_VERSION
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), (int)utf8.size(),
-                                   nullptr, 0);
-  std::wstring wide(length > 0 ? length : 0, L'\0');
-  if (length > 0) {
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), (int)utf8.size(), &wide[0],
-                        length);
-  }
-  return wide;
-}
 
 std::string Failed(const std::string& what) {
   return what + " failed (error " + std::to_string(GetLastError()) + ")";

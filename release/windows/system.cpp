@@ -9,18 +9,12 @@
 #include <stdio.h>
 
 #include "release/system.h"
+#include "release/windows/wide.h"
 
 namespace {
 
 // Code page 932, whatever the machine's ANSI code page: the updater's names are spelled in it.
 const UINT JapaneseCodePage = 932;
-
-std::wstring Wide(const std::string& utf8) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
-  std::wstring out(n > 0 ? (size_t)n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &out[0], n);
-  return out;
-}
 
 std::string Utf8(const wchar_t* text, int length) {
   int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
@@ -61,6 +55,13 @@ ItemKind KindOf(DWORD attributes) {
 }
 
 }  // namespace
+
+std::wstring Wide(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
+  std::wstring out(n > 0 ? (size_t)n : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &out[0], n);
+  return out;
+}
 
 std::vector<std::string> ProgramArguments(int, char**) {
   // Text mode would turn every "\n" written into "\r\n"; a manifest is the same bytes as on

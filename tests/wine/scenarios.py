@@ -16,6 +16,7 @@ import argparse
 import hashlib
 import os
 import signal
+import subprocess
 import sys
 import time
 
@@ -110,6 +111,44 @@ def rerun(ctx):
         ctx.check_trace(sandbox.trace_lines()[first:],
                         [b"Existing [" + target("E", e) + b"]" for e in ctx.sample])
         ctx.checks.equal(snapshot(zarpo), before, "the key disk after the second run")
+
+
+STAMPED_VERSION = "4.5.6"
+
+
+def stamp(ctx, sandbox, package, output):
+    """The stub stamped with the package file by the tree's own zarpo-pack.exe, as a release
+    engineer on Windows makes the updater, and held to the shipped program's checks."""
+    packer = os.path.join(ctx.build, "release", "zarpo-pack.exe")
+    code, out, err = sandbox.start("zarpo-pack", packer, "stamp", "--stub",
+                                   wine.windows_path(ctx.stub), "--package",
+                                   wine.windows_path(package), "--version", STAMPED_VERSION,
+                                   "--output", wine.windows_path(output),
+                                   keep_stdout=True).wait(120)
+    said = (out or b"").decode("utf-8", "replace") + err.decode("utf-8", "replace")
+    if code != 0 or not os.path.isfile(output):
+        raise wine.Failure("stamp exited %d and made %s:\n%s"
+                           % (code, "it" if os.path.isfile(output) else "nothing", said))
+    check = [sys.executable, os.path.join(ctx.source, "tests", "exe", "check_exe.py"),
+             "--exe", output, "--package", package, "--version", STAMPED_VERSION,
+             "--machine", "i386" if wine.WINEARCH == "win32" else "x86_64"]
+    result = subprocess.run(check, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            timeout=wine.scaled(120))
+    print(result.stdout.strip())
+    ctx.checks.equal(result.returncode, 0, "exit code of the checks of the stamped updater")
+
+
+def stamped_stub(ctx):
+    """The stub stamped with the sample release installs it as the built updater does: a fresh
+    install, then a rerun that finds it up to date."""
+    with ctx.sandbox("stamp") as sandbox:
+        package = os.path.join(sandbox.root, "release.pkg")
+        with open(package, "wb") as f:
+            f.write(ctx.sample_package)
+        ctx.updater = os.path.join(sandbox.root, "ZarpoUpdate.exe")
+        stamp(ctx, sandbox, package, ctx.updater)
+        fresh_install(ctx)
+        rerun(ctx)
 
 
 def declined(ctx):
@@ -383,6 +422,7 @@ SCENARIOS = {
     "bad-package": bad_package,
     "missing-package": missing_package,
     "stub-started": lambda ctx: missing_package(ctx, stub=True),
+    "stamped-stub": stamped_stub,
     "failed-write": failed_write,
     "setup-yes": lambda ctx: setup_started(ctx, "yes"),
     "setup-no": lambda ctx: setup_started(ctx, "no"),

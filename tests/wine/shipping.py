@@ -12,7 +12,8 @@ seconds. The Windows packer scans and packs it, and the Linux packer (host-tools
 with the folder as Linux sees it (hidden and system in user.DOSATTRIB, read-only in the mode):
 both packages must hold the same entries, shown as a table, and the manifests the same lines,
 but for the archive bit Wine does not keep on Linux; given the Windows manifest, the Linux
-packer makes the Windows package byte for byte.
+packer makes the Windows package byte for byte. Extracted by the Windows packer, the package
+scans as the folder did.
 Names that code page 932 cannot spell are left out by both scans and refused by both packs. The
 stub stamped with the package twice gives the same bytes, passes the shipped program's checks,
 signed with a throwaway certificate too (tests/exe), installs the release onto an empty key disk
@@ -30,7 +31,7 @@ from zarpo_format import filetime
 from zarpolib import wine
 from zarpolib.scenario import wine_attributes
 
-VERSION = "4.5.6"
+VERSION = scenarios.STAMPED_VERSION
 TWO_SECONDS = 20_000_000  # in FILETIME steps of 100 ns
 
 # The release folder, made through Win32: name below it, attributes, last write (UTC FILETIME).
@@ -193,6 +194,19 @@ def pack_both_sides(ctx, sandbox, packers, release, rows):
     return made["Windows"][1], windows
 
 
+def extract_again(ctx, sandbox, packers, package):
+    """The Windows package extracted by zarpo-pack.exe scans as the release folder did: its
+    attributes and times restored through Win32."""
+    folder = os.path.join(sandbox.root, "extracted")
+    manifest = folder + ".manifest"
+    must("extract", packers.windows("extract", package, "--output", folder))
+    must("scan of the extracted release",
+         packers.windows("scan", "--root", folder, "--output", manifest))
+    ctx.checks.equal(manifest_lines(manifest),
+                     manifest_lines(os.path.join(sandbox.root, "Windows.manifest")),
+                     "the extracted release's manifest lines against the release folder's")
+
+
 def refuse_names(ctx, sandbox, packers, folder):
     """Names code page 932 cannot spell: named and left out by scan, refused by pack."""
     for side, run in packers.sides():
@@ -215,16 +229,13 @@ def refuse_names(ctx, sandbox, packers, folder):
 
 
 def stamp_and_sign(ctx, sandbox, packers, package):
-    """The stub stamped with the package twice (the same bytes), listed, held to the shipped
-    program's checks, and signed and verified as tests/exe does; the stamped program's path."""
+    """The stub stamped with the package twice (the same bytes, held to the shipped program's
+    checks), listed, and signed and verified as tests/exe does; the stamped program's path."""
     stamped = []
     for i in range(2):
         path = os.path.join(sandbox.root, "stamped-%d" % i, "ZarpoUpdate.exe")
         os.makedirs(os.path.dirname(path))
-        out, _ = must("stamp", packers.windows("stamp", "--stub", ctx.stub, "--package",
-                                               package, "--version", VERSION, "--output", path))
-        if not os.path.isfile(path):
-            raise wine.Failure("stamp exited 0 and wrote no %s; it said:\n%s" % (path, out))
+        scenarios.stamp(ctx, sandbox, package, path)
         with open(path, "rb") as f:
             stamped.append(f.read())
     ctx.checks.true(stamped[0] == stamped[1], "stamping twice gave different bytes")
@@ -240,21 +251,15 @@ def stamp_and_sign(ctx, sandbox, packers, package):
 
     exe_tests = os.path.join(ctx.source, "tests", "exe")
     check = ["--package", package, "--version", VERSION, "--machine", "x86_64"]
-    steps = [
-        ("the shipped program's checks",
-         [sys.executable, os.path.join(exe_tests, "check_exe.py"), "--exe", updater] + check),
-        ("signing and verifying",
-         ["cmake", "-DEXE=" + updater, "-DWORK=" + os.path.join(sandbox.root, "signing"),
-          "-DCHECK=" + os.path.join(exe_tests, "check_exe.py"), "-DPYTHON=" + sys.executable,
-          "-DARGS=" + " ".join(check), "-DPACKER=" + packers.linux_exe, "-DPACKAGE=" + package,
-          "-DREVIEW=" + os.path.join(exe_tests, "review_exe.py"), "-DMACHINE=x86_64",
-          "-P", os.path.join(exe_tests, "sign_test.cmake")]),
-    ]
-    for what, command in steps:
-        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                text=True, timeout=wine.scaled(120))
-        print(result.stdout.strip())
-        ctx.checks.equal(result.returncode, 0, "exit code of %s of the stamped updater" % what)
+    signing = ["cmake", "-DEXE=" + updater, "-DWORK=" + os.path.join(sandbox.root, "signing"),
+               "-DCHECK=" + os.path.join(exe_tests, "check_exe.py"), "-DPYTHON=" + sys.executable,
+               "-DARGS=" + " ".join(check), "-DPACKER=" + packers.linux_exe,
+               "-DPACKAGE=" + package, "-DREVIEW=" + os.path.join(exe_tests, "review_exe.py"),
+               "-DMACHINE=x86_64", "-P", os.path.join(exe_tests, "sign_test.cmake")]
+    result = subprocess.run(signing, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            timeout=wine.scaled(120))
+    print(result.stdout.strip())
+    ctx.checks.equal(result.returncode, 0, "exit code of signing and verifying the stamped updater")
     return updater
 
 
@@ -269,6 +274,7 @@ def ship_from_windows(ctx):
                      [(name, 0x20, filetime(2026, 3, 1), b"x") for name in [KEPT] + REFUSED])
 
         package, entries = pack_both_sides(ctx, sandbox, packers, release, rows)
+        extract_again(ctx, sandbox, packers, package)
         refuse_names(ctx, sandbox, packers, refused)
         updater = stamp_and_sign(ctx, sandbox, packers, package)
 
