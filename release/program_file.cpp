@@ -9,6 +9,7 @@ namespace {
 
 const uint16_t PeMagic32 = 0x10B, PeMagic64 = 0x20B;
 const uint32_t ResourceDirectoryIndex = 2;
+const uint32_t CertificateDirectoryIndex = 4;
 const uint32_t RtVersion = 16;
 
 struct Reader {
@@ -35,6 +36,8 @@ struct Image {
   uint16_t sectionCount;
   uint32_t resourceRva;
   uint32_t resourceSize;
+  size_t checksum;                // file offset of the optional header's CheckSum
+  uint32_t certificateTableSize;  // 0: the program is not signed
 };
 
 // The file offset of `rva`, or SIZE_MAX when no section holds it.
@@ -85,6 +88,11 @@ bool ReadImage(Reader* r, Image* image, std::string* error) {
   }
   image->resourceRva = r->U32(directories + 8 * ResourceDirectoryIndex);
   image->resourceSize = r->U32(directories + 8 * ResourceDirectoryIndex + 4);
+  image->checksum = optional + 64;
+  r->U32(image->checksum);  // within the file, so that it can be set
+  image->certificateTableSize = count > CertificateDirectoryIndex
+                                    ? r->U32(directories + 8 * CertificateDirectoryIndex + 4)
+                                    : 0;
   if (!r->ok) *error = "the PE headers run past the end of the file";
   return r->ok;
 }
@@ -188,5 +196,40 @@ bool ReadProgramVersion(const std::string& bytes, std::string* block, std::strin
     *error = "the program has no version resource";
     return false;
   }
+  return true;
+}
+
+bool ComputePeChecksum(const std::string& bytes, uint32_t* checksum, std::string* error) {
+  Reader r{bytes};
+  Image image;
+  if (!ReadImage(&r, &image, error)) return false;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  uint64_t sum = 0;
+  for (size_t at = 0; at < bytes.size(); at += 2) {
+    if (at == image.checksum || at == image.checksum + 2) continue;
+    sum += p[at] | (at + 1 < bytes.size() ? p[at + 1] << 8 : 0);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  *checksum = (uint32_t)(sum & 0xFFFF) + (uint32_t)bytes.size();
+  return true;
+}
+
+bool SetPeChecksum(std::string* bytes, std::string* error) {
+  uint32_t checksum;
+  Reader r{*bytes};
+  Image image;
+  if (!ComputePeChecksum(*bytes, &checksum, error) || !ReadImage(&r, &image, error)) return false;
+  for (int i = 0; i < 4; i++) (*bytes)[image.checksum + i] = (char)(checksum >> (8 * i));
+  return true;
+}
+
+bool ReadPeFields(const std::string& bytes, uint32_t* checksum, uint32_t* certificates,
+                  std::string* error) {
+  Reader r{bytes};
+  Image image;
+  if (!ReadImage(&r, &image, error)) return false;
+  *checksum = r.U32(image.checksum);
+  *certificates = image.certificateTableSize;
   return true;
 }

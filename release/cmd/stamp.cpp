@@ -10,7 +10,6 @@
 #include "release/cmd/commands.h"
 #include "release/load_package.h"
 #include "release/options.h"
-#include "release/pe_image.h"
 #include "release/program_file.h"
 #include "release/program_resources.h"
 #include "release/sha256.h"

@@ -53,6 +53,17 @@ ItemKind KindOf(mode_t mode) {
   return S_ISREG(mode) ? ItemFile : S_ISDIR(mode) ? ItemFolder : ItemOther;
 }
 
+// `text` through one of the host's code page converters, given `growth` times its length.
+bool Convert(int (*convert)(const char*, char*, size_t), const std::string& text, size_t growth,
+             std::string* out) {
+  if (text.find('\0') != std::string::npos) return false;
+  std::string converted(text.size() * growth + 1, '\0');
+  if (!convert(text.c_str(), &converted[0], converted.size())) return false;
+  converted.resize(converted.find('\0'));
+  *out = converted;
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
@@ -60,21 +71,11 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 bool Utf8ToCodePage932(const std::string& utf8, std::string* ansi) {
-  if (utf8.find('\0') != std::string::npos) return false;
-  std::string out(utf8.size() * 2 + 1, '\0');
-  if (!HostUtf8ToAnsi(utf8.c_str(), &out[0], out.size())) return false;
-  out.resize(out.find('\0'));
-  *ansi = out;
-  return true;
+  return Convert(HostUtf8ToAnsi, utf8, 2, ansi);
 }
 
 bool CodePage932ToUtf8(const std::string& ansi, std::string* utf8) {
-  if (ansi.find('\0') != std::string::npos) return false;
-  std::string out(ansi.size() * 3 + 1, '\0');
-  if (!HostAnsiToUtf8(ansi.c_str(), &out[0], out.size())) return false;
-  out.resize(out.find('\0'));
-  *utf8 = out;
-  return true;
+  return Convert(HostAnsiToUtf8, ansi, 3, utf8);
 }
 
 bool ListFolder(const std::string& folder, std::vector<FolderItem>* items, std::string* error) {

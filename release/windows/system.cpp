@@ -16,11 +16,35 @@ namespace {
 // Code page 932, whatever the machine's ANSI code page: the updater's names are spelled in it.
 const UINT JapaneseCodePage = 932;
 
-std::string Utf8(const wchar_t* text, int length) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? (size_t)n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], n, nullptr, nullptr);
-  return out;
+// `bytes` in code page `codePage` as UTF-16; false when MB_ERR_INVALID_CHARS is in `flags` and
+// they are not valid there.
+bool Widen(UINT codePage, DWORD flags, const std::string& bytes, std::wstring* wide) {
+  wide->clear();
+  if (bytes.empty()) return true;
+  int n = MultiByteToWideChar(codePage, flags, bytes.data(), (int)bytes.size(), nullptr, 0);
+  if (n <= 0) return false;
+  wide->resize((size_t)n);
+  return MultiByteToWideChar(codePage, flags, bytes.data(), (int)bytes.size(), &(*wide)[0], n) == n;
+}
+
+// UTF-16 in code page `codePage`; `defaulted` (not for UTF-8) tells whether a character had to
+// be replaced by the default one.
+bool Narrow(UINT codePage, DWORD flags, const std::wstring& wide, std::string* bytes,
+            BOOL* defaulted = nullptr) {
+  bytes->clear();
+  if (wide.empty()) return true;
+  int n = WideCharToMultiByte(codePage, flags, wide.data(), (int)wide.size(), nullptr, 0, nullptr,
+                              defaulted);
+  if (n <= 0) return false;
+  bytes->resize((size_t)n);
+  return WideCharToMultiByte(codePage, flags, wide.data(), (int)wide.size(), &(*bytes)[0], n,
+                             nullptr, defaulted) == n;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  std::string utf8;
+  Narrow(CP_UTF8, 0, wide, &utf8);
+  return utf8;
 }
 
 // The system's message for the last error, without its line break.
@@ -30,7 +54,7 @@ std::string LastError() {
   DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, 0, (LPWSTR)&text, 0, nullptr);
-  std::string message = n ? Utf8(text, (int)n) : "";
+  std::string message = n ? Utf8(std::wstring(text, n)) : "";
   if (text) LocalFree(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                               message.back() == ' ' || message.back() == '.')) {
@@ -57,10 +81,9 @@ ItemKind KindOf(DWORD attributes) {
 }  // namespace
 
 std::wstring Wide(const std::string& utf8) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
-  std::wstring out(n > 0 ? (size_t)n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &out[0], n);
-  return out;
+  std::wstring wide;
+  Widen(CP_UTF8, 0, utf8, &wide);
+  return wide;
 }
 
 std::vector<std::string> ProgramArguments(int, char**) {
@@ -72,57 +95,33 @@ std::vector<std::string> ProgramArguments(int, char**) {
   std::vector<std::string> args;
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  for (int i = 1; wide && i < count; i++) args.push_back(Utf8(wide[i], -1).c_str());
+  for (int i = 1; wide && i < count; i++) args.push_back(Utf8(wide[i]));
   if (wide) LocalFree(wide);
   return args;
 }
 
 bool Utf8ToCodePage932(const std::string& utf8, std::string* ansi) {
-  if (utf8.find('\0') != std::string::npos) return false;
-  if (utf8.empty()) {
-    ansi->clear();
-    return true;
-  }
-  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), (int)utf8.size(), nullptr,
-                              0);
-  if (n <= 0) return false;
-  std::wstring wide((size_t)n, L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), (int)utf8.size(), &wide[0], n);
+  std::wstring wide, again;
+  std::string out;
   // No best fit, and the default character counted as a failure: "é" must not become "e".
   BOOL defaulted = FALSE;
-  int m = WideCharToMultiByte(JapaneseCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), n, nullptr, 0,
-                              nullptr, &defaulted);
-  if (m <= 0 || defaulted) return false;
-  std::string out((size_t)m, '\0');
-  WideCharToMultiByte(JapaneseCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), n, &out[0], m, nullptr,
-                      &defaulted);
-  if (defaulted) return false;
-  // Spelled back, the bytes must give the same characters: no character may stand for another.
-  int back = MultiByteToWideChar(JapaneseCodePage, MB_ERR_INVALID_CHARS, out.data(), m, nullptr, 0);
-  std::wstring again(back > 0 ? (size_t)back : 0, L'\0');
-  if (back <= 0 ||
-      !MultiByteToWideChar(JapaneseCodePage, MB_ERR_INVALID_CHARS, out.data(), m, &again[0],
-                           back) ||
-      again != wide) {
+  if (utf8.find('\0') != std::string::npos || !Widen(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, &wide) ||
+      !Narrow(JapaneseCodePage, WC_NO_BEST_FIT_CHARS, wide, &out, &defaulted) || defaulted) {
     return false;
   }
+  // Spelled back, the bytes must give the same characters: no character may stand for another.
+  if (!Widen(JapaneseCodePage, MB_ERR_INVALID_CHARS, out, &again) || again != wide) return false;
   *ansi = out;
   return true;
 }
 
 bool CodePage932ToUtf8(const std::string& ansi, std::string* utf8) {
-  if (ansi.find('\0') != std::string::npos) return false;
-  if (ansi.empty()) {
-    utf8->clear();
-    return true;
+  std::wstring wide;
+  if (ansi.find('\0') != std::string::npos ||
+      !Widen(JapaneseCodePage, MB_ERR_INVALID_CHARS, ansi, &wide)) {
+    return false;
   }
-  int n = MultiByteToWideChar(JapaneseCodePage, MB_ERR_INVALID_CHARS, ansi.data(), (int)ansi.size(),
-                              nullptr, 0);
-  if (n <= 0) return false;
-  std::wstring wide((size_t)n, L'\0');
-  MultiByteToWideChar(JapaneseCodePage, MB_ERR_INVALID_CHARS, ansi.data(), (int)ansi.size(),
-                      &wide[0], n);
-  *utf8 = Utf8(wide.data(), n);
+  *utf8 = Utf8(wide);
   return true;
 }
 
@@ -136,7 +135,7 @@ bool ListFolder(const std::string& folder, std::vector<FolderItem>* items, std::
   }
   items->clear();
   do {
-    std::string name = Utf8(found.cFileName, -1).c_str();
+    std::string name = Utf8(found.cFileName);
     if (name == "." || name == "..") continue;
     FolderItem item{name, KindOf(found.dwFileAttributes), ""};
     if (item.kind == ItemOther) item.why = "a link (reparse point)";
